@@ -1,0 +1,28 @@
+// The command line of fwload-cli.
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace fwload {
+
+struct CliArgs {
+  enum class Command { Help, Version, Identify, Convert };
+  Command command = Command::Help;
+  std::string file;    // FILE of identify / convert
+  std::string output;  // -o OUT of convert; empty = FILE with ".sum"
+};
+
+struct CliParse {
+  CliArgs args;
+  std::string error;  // non-empty: a usage error, said in one line
+};
+
+// Parses the arguments after the program name.
+CliParse parse_cli_args(std::span<const std::string_view> args);
+
+// The usage text printed by --help.
+std::string_view cli_usage();
+
+}  // namespace fwload

@@ -1,0 +1,24 @@
+// The commands of fwload-cli, run against whatever platform the caller hands in.
+#pragma once
+
+#include <cstdio>
+#include <span>
+#include <string_view>
+
+#include "platform/filesystem.h"
+#include "platform/profile.h"
+
+namespace fwload {
+
+struct CliEnv {
+  std::FILE* out;
+  std::FILE* err;
+  bool err_is_terminal;
+  Profile& profile;
+  FileSystem& fs;
+};
+
+// Exit status: 0 success, 1 failure, 2 usage error.
+int run_cli(std::span<const std::string_view> args, CliEnv& env);
+
+}  // namespace fwload

@@ -1,0 +1,42 @@
+#include "cli/console_ui.h"
+
+namespace fwload {
+
+void ConsoleUi::end_progress_line() {
+  if (line_open_) {
+    std::fputc('\n', err_);
+    std::fflush(err_);
+    line_open_ = false;
+  }
+}
+
+void ConsoleUi::message_box(std::string_view caption, std::string_view text, bool) {
+  end_progress_line();
+  std::fprintf(err_, "%.*s: %.*s\n", static_cast<int>(caption.size()), caption.data(),
+               static_cast<int>(text.size()), text.data());
+  std::fflush(err_);
+}
+
+void ConsoleUi::progress(int percent) {
+  if (!draw_progress_) return;
+  constexpr int kWidth = 40;
+  if (percent < 0) percent = 0;
+  if (percent > 100) percent = 100;
+  char bar[kWidth + 1];
+  const int filled = percent * kWidth / 100;
+  for (int i = 0; i < kWidth; ++i) bar[i] = i < filled ? '#' : '.';
+  bar[kWidth] = '\0';
+  std::fprintf(err_, "\r%-12s [%s] %3d%%", activity_.c_str(), bar, percent);
+  std::fflush(err_);
+  line_open_ = true;
+  if (percent == 100) end_progress_line();
+}
+
+FileDialogResult ConsoleUi::file_dialog(const FileDialogRequest& request) {
+  if (request.kind == FileDialogRequest::Kind::Save && !save_path_.empty()) {
+    return {FileDialogResult::Outcome::Chosen, save_path_};
+  }
+  return {FileDialogResult::Outcome::Failed, {}};
+}
+
+}  // namespace fwload

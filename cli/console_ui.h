@@ -1,0 +1,41 @@
+// The Ui of the command-line tool: message boxes become "Caption: Text" lines on standard
+// error, progress a bar on standard error when it is a terminal. There are no file dialogs:
+// the save dialog answers with the output path given on the command line.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "platform/ui.h"
+
+namespace fwload {
+
+class ConsoleUi : public Ui {
+ public:
+  ConsoleUi(std::FILE* err, bool draw_progress) : err_(err), draw_progress_(draw_progress) {}
+  ~ConsoleUi() override { end_progress_line(); }
+
+  // Label in front of the progress bar for the steps that follow.
+  void set_activity(std::string label) { activity_ = std::move(label); }
+  // Path the save dialog answers with.
+  void set_save_path(std::string path) { save_path_ = std::move(path); }
+  // Ends a progress line that is still open.
+  void end_progress_line();
+
+  void message_box(std::string_view caption, std::string_view text, bool task_modal) override;
+  void progress(int percent) override;
+  void set_control_text(int, std::string_view) override {}
+  void pump_one() override {}
+  void wait_cursor() override {}
+  void arrow_cursor() override {}
+  FileDialogResult file_dialog(const FileDialogRequest& request) override;
+
+ private:
+  std::FILE* err_;
+  bool draw_progress_;
+  bool line_open_ = false;
+  std::string activity_;
+  std::string save_path_;
+};
+
+}  // namespace fwload

@@ -1,0 +1,15 @@
+#include <cstdio>
+#include <string_view>
+#include <vector>
+
+#include "cli/commands.h"
+#include "platform/console.h"
+#include "platform/ini_profile.h"
+
+int main(int argc, char** argv) {
+  std::vector<std::string_view> args(argv + 1, argv + argc);
+  const std::unique_ptr<fwload::FileSystem> fs = fwload::make_platform_filesystem();
+  const std::unique_ptr<fwload::Profile> profile = fwload::make_platform_profile();
+  fwload::CliEnv env{stdout, stderr, fwload::stderr_is_terminal(), *profile, *fs};
+  return fwload::run_cli(args, env);
+}

@@ -1,0 +1,343 @@
+// fwload-cli end to end: the real program on files made by fwgen, with srec_cat as a peer that
+// reads our output.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/process.h"
+
+namespace fwload::e2e {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kCli = FWLOAD_CLI_PATH;
+const std::string kFwgen = FWGEN_PATH;
+
+class Cli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("fwload-cli-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_ / "config");
+    fs::create_directories(dir_ / "tmp");
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string path(const std::string& name) const { return (dir_ / name).string(); }
+  std::map<std::string, std::string> env() const {
+    return {{"XDG_CONFIG_HOME", path("config")}, {"TMPDIR", path("tmp")}};
+  }
+  RunResult cli(std::vector<std::string> args) {
+    args.insert(args.begin(), kCli);
+    return run(args, env());
+  }
+  // Generates firmware; returns the image a loader must end with (before the checksum step).
+  std::vector<std::uint8_t> generate(const std::string& name, std::vector<std::string> args) {
+    const std::string image = path(name + ".img");
+    args.insert(args.begin(), {kFwgen, "-o", path(name), "--image", image});
+    const RunResult r = run(args);
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    const std::string bytes = read_file(image);
+    return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
+  }
+  std::string ini() const { return read_file(path("config/fwload/FWLOAD.INI")); }
+
+  fs::path dir_;
+};
+
+// Checksum of image[first .. last] with the checksum byte at `last` counted as blank: computed
+// here from the definition, independently of the program.
+std::uint8_t block_sum(const std::vector<std::uint8_t>& image, std::uint32_t first,
+                       std::uint32_t last) {
+  std::uint32_t sum = 0xFF;
+  for (std::uint32_t a = first; a < last; ++a) sum += image[a];
+  return static_cast<std::uint8_t>(sum);
+}
+
+// The image with the model's checksums filled in.
+std::vector<std::uint8_t> with_checksums(std::vector<std::uint8_t> image, int model,
+                                         bool reaches_block3) {
+  if (model == 1) {
+    image[0x3FFF] = block_sum(image, 0, 0x3FFF);
+    image[0x1BFFF] = block_sum(image, 0x4000, 0x1BFFF);
+    if (reaches_block3) image[0x1FFFF] = block_sum(image, 0x1C000, 0x1FFFF);
+  } else if (model == 5 || model == 7) {
+    image[0x6FFFF] = block_sum(image, 0, 0x6FFFF);
+  } else {
+    image[0x1FFFF] = block_sum(image, 0, 0x1FFFF);
+  }
+  return image;
+}
+
+std::string hex(std::uint32_t v, int digits) {
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "%0*X", digits, v);
+  return buffer;
+}
+
+struct ModelText {
+  const char* scanner;
+  const char* unit;
+};
+const ModelText kModelText[9] = {
+    {},
+    {"TR-MM40E2", "I don't know."},
+    {"TR-MM730", "SCAN"},
+    {"TR-MM730", "NUMBERING"},
+    {"TR-MM730", "MECHA-CONTROL"},
+    {"HVS 3600", "MECHA-CONTROL"},
+    {"HVS 3600", "IMPRINTER"},
+    {"HVS 2600", "MECHA-CONTROL"},
+    {"HVS 2600", "IMPRINTER"},
+};
+
+struct Variant {
+  std::vector<std::string> args;
+  bool reaches_block3;  // model 1 data reaches the third checksum block
+};
+
+const std::vector<Variant> kVariants = {
+    {{}, false},
+    {{"--type", "3", "--record-bytes", "16", "--lower"}, false},
+    {{"--type", "2", "--record-bytes", "251", "--gaps", "--overlap", "--beyond"}, false},
+    {{"--type", "3", "--record-bytes", "7", "--non-hex", "--beyond", "--end", "0x1F000"}, true},
+    {{"--type", "1", "--record-bytes", "16", "--end", "0xF000"}, false},
+    {{"--keep-blank", "--no-header", "--version", "2.5b"}, false},
+};
+
+TEST_F(Cli, IdentifyPrintsTheSixLinesForEveryModelAndVariant) {
+  for (int model = 1; model <= 8; ++model) {
+    for (std::size_t v = 0; v < kVariants.size(); ++v) {
+      std::vector<std::string> args = kVariants[v].args;
+      args.insert(args.end(), {"--model", std::to_string(model), "--seed", std::to_string(v + 1)});
+      const std::string name = "m" + std::to_string(model) + "v" + std::to_string(v) + ".mot";
+      const auto image = with_checksums(generate(name, args), model, kVariants[v].reaches_block3);
+      const std::uint32_t sum_address = (model == 5 || model == 7) ? 0x6FFFF : 0x1FFFF;
+      const std::string version = v == 5 ? "2.5b" : "1.00";
+      const std::string expected = std::string("Scanner Name : ") + kModelText[model].scanner +
+                                   "\nUnit Name : " + kModelText[model].unit +
+                                   "\nFile Version : " + version +
+                                   "\nModel Code : " + std::to_string(model) +
+                                   "\nSUM VALUE = " + hex(image[sum_address], 2) +
+                                   " hex\nADDRESS    = " + hex(sum_address, 6) + " hex\n";
+      const RunResult r = cli({"identify", path(name)});
+      EXPECT_EQ(r.exit_code, 0) << name << r.err;
+      EXPECT_EQ(r.out, expected) << name;
+      EXPECT_EQ(r.err, "") << name;
+    }
+  }
+}
+
+TEST_F(Cli, ConvertWritesASumFileThatAPeerReadsBackAsOurImage) {
+  for (int model = 1; model <= 8; ++model) {
+    const std::string name = "c" + std::to_string(model) + ".mot";
+    const auto loaded = generate(name, {"--model", std::to_string(model), "--gaps"});
+    // The peer reads the generated input as the generator says it should.
+    ASSERT_EQ(run({"srec_cat", path(name), "-fill", "0xFF", "0", "0x70000", "-o",
+                   path(name + ".peer"), "-binary"})
+                  .exit_code,
+              0);
+    EXPECT_EQ(read_file(path(name + ".peer")), std::string(loaded.begin(), loaded.end()));
+
+    const RunResult r = cli({"convert", path(name)});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const std::string sum = path("c" + std::to_string(model) + ".sum");
+    EXPECT_EQ(r.out, "Written: " + sum + "\n");
+    const RunResult peer =
+        run({"srec_cat", sum, "-fill", "0xFF", "0", "0x70000", "-o", path("back.bin"), "-binary"});
+    ASSERT_EQ(peer.exit_code, 0) << peer.err;
+    const std::string back = read_file(path("back.bin"));
+    const auto expected = with_checksums(loaded, model, false);
+    // Model 1 is written from its start address to the end of its last checksum block; the
+    // others from 0 over their whole checksum range, and nothing outside it.
+    const std::uint32_t first = 0;
+    const std::uint32_t end = model == 1 ? 0x1C000 : (model == 5 || model == 7) ? 0x70000 : 0x20000;
+    ASSERT_EQ(back.size(), 0x70000u);
+    EXPECT_EQ(back.substr(first, end - first),
+              std::string(expected.begin() + first, expected.begin() + end))
+        << "model " << model;
+    EXPECT_EQ(back.substr(end), std::string(0x70000 - end, '\xFF')) << "model " << model;
+    EXPECT_EQ(read_file(sum).back(), '\x1A');
+  }
+}
+
+TEST_F(Cli, ConvertedFileIdentifiesAsItsSource) {
+  generate("a.mot", {"--model", "7"});
+  const RunResult mot = cli({"identify", path("a.mot")});
+  ASSERT_EQ(cli({"convert", path("a.mot"), "-o", path("b.SUM")}).exit_code, 0);
+  const RunResult sum = cli({"identify", path("b.SUM")});
+  EXPECT_EQ(sum.exit_code, 0);
+  EXPECT_EQ(sum.out, mot.out);
+}
+
+TEST_F(Cli, SettingsKeysAreRememberedInTheConfigFolder) {
+  generate("s.mot", {"--model", "6"});
+  ASSERT_EQ(cli({"convert", path("s.mot"), "-o", path("out/s2.sum")}).exit_code, 1);
+  fs::create_directories(path("out"));
+  ASSERT_EQ(cli({"convert", path("s.mot"), "-o", path("out/s2.sum")}).exit_code, 0);
+  const std::string text = ini();
+  EXPECT_NE(text.find("[Inifile]\nName=FWLOAD.INI\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("Directory=" + dir_.string() + "\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("File Name=s.mot\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("[Write File]\nDirectory=" + path("out") + "\nFile Name=s2.sum\n"),
+            std::string::npos)
+      << text;
+}
+
+TEST_F(Cli, TemporaryDumpWhenTheSettingsAskForIt) {
+  fs::create_directories(path("config/fwload"));
+  write_file(path("config/fwload/FWLOAD.INI"), "[Option]\nTemp=ON\n");
+  const auto image = generate("t.mot", {"--model", "4"});
+  ASSERT_EQ(cli({"identify", path("t.mot")}).exit_code, 0);
+  EXPECT_EQ(read_file(path("tmp/fwl1.tmp")), std::string(image.begin(), image.end()));
+}
+
+TEST_F(Cli, FailuresPrintEachMessageAndExitOne) {
+  struct Case {
+    std::vector<std::string> fwgen;  // empty: write `text` instead
+    std::string text;
+    std::string name;
+    std::string err;
+  };
+  const std::vector<Case> cases = {
+      {{"--model", "5", "--bad-line", "first-char"},
+       "",
+       "b1.mot",
+       "LineRead Error: First Char is not 'S'!\n"},
+      {{"--model", "5", "--bad-line", "length"},
+       "",
+       "b2.mot",
+       "LineRead Error: Length Code is bad value!\n"},
+      {{"--model", "5", "--bad-line", "s5"},
+       "",
+       "b3.mot",
+       "LineRead Error: Address Type Code is bad value!\n"},
+      {{"--model", "5", "--no-terminator"},
+       "",
+       "b4.mot",
+       "LineRead Error: First Char is not 'S'!\n"},
+      {{},
+       "S2140000000102030405060708090A0B0C0D0E0F1063\r\nS804000000FB\r\n",
+       "b5.mot",
+       "File_Open Error: Unknown firmware file !\n"},
+      {{}, "", "empty.mot", "LineRead Error: First Char is not 'S'!\n"},
+      {{},
+       std::string("\x7F"
+                   "ELF\x01\x02\x00\x00garbage\n",
+                   16),
+       "bin.sum",
+       "LineRead Error: First Char is not 'S'!\n"},
+      {{"--model", "2"}, "", "b6.txt", "File_Open Error: File Attribute is not .mot or .sum!!\n"},
+  };
+  for (const Case& c : cases) {
+    if (c.fwgen.empty()) {
+      write_file(path(c.name), c.text);
+    } else {
+      generate(c.name, c.fwgen);
+    }
+    const RunResult r = cli({"identify", path(c.name)});
+    EXPECT_EQ(r.exit_code, 1) << c.name;
+    EXPECT_EQ(r.err, c.err) << c.name;
+    EXPECT_EQ(r.out, "") << c.name;
+  }
+  const RunResult missing = cli({"identify", path("nowhere.mot")});
+  EXPECT_EQ(missing.exit_code, 1);
+  EXPECT_EQ(missing.err, "File_Open Error: File Open failed!!\n");
+  fs::create_directories(path("folder.mot"));
+  const RunResult folder = cli({"identify", path("folder.mot")});
+  EXPECT_EQ(folder.err, "File_Open Error: File Open failed!!\n");
+  // A failed open remembers nothing.
+  EXPECT_EQ(ini(), "");
+}
+
+TEST_F(Cli, ChecksumLocationWithDataIsRefusedForMotButReadForSum) {
+  generate("full.mot", {"--model", "8"});
+  // Put data into the checksum byte 0x1FFFF with one more record before the terminator.
+  std::string text = read_file(path("full.mot"));
+  text.insert(text.rfind("S8"), "S20501FFFF00FB\r\n");
+  write_file(path("full.mot"), text);
+  write_file(path("full.sum"), text);
+  const RunResult mot = cli({"identify", path("full.mot")});
+  EXPECT_EQ(mot.exit_code, 1);
+  EXPECT_EQ(mot.err, "SumCalc Error: Valid code exists in SUM address !!\n");
+  const RunResult sum = cli({"identify", path("full.sum")});
+  EXPECT_EQ(sum.exit_code, 0) << sum.err;
+  EXPECT_NE(sum.out.find("SUM VALUE = 00 hex\n"), std::string::npos) << sum.out;
+}
+
+TEST_F(Cli, ExtensionInAnyCaseAndUnidentifiedUnit) {
+  generate("MiXeD.MoT", {"--model", "3"});
+  EXPECT_EQ(cli({"identify", path("MiXeD.MoT")}).exit_code, 0);
+  generate("nounit.mot", {"--model", "6", "--no-unit-mark"});
+  const RunResult r = cli({"identify", path("nounit.mot")});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_NE(r.out.find("Unit Name : I don't know.\nFile Version : 1.00\nModel Code : 0\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("ADDRESS    = 000000 hex\n"), std::string::npos) << r.out;
+  const RunResult c = cli({"convert", path("nounit.mot")});
+  EXPECT_EQ(c.exit_code, 1);
+  EXPECT_EQ(c.err, "File_Write Error: File write failed!!\n");
+  EXPECT_FALSE(fs::exists(path("nounit.sum")));
+}
+
+TEST_F(Cli, ConvertRefusesToOverwriteItsInput) {
+  generate("a.mot", {"--model", "2"});
+  ASSERT_EQ(cli({"convert", path("a.mot")}).exit_code, 0);
+  const std::string before = read_file(path("a.sum"));
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"convert", path("a.sum")},
+        std::vector<std::string>{"convert", path("a.mot"), "-o", path("a.mot")},
+        std::vector<std::string>{"convert", path("a.sum"), "-o", path("tmp/../a.sum")}}) {
+    const RunResult r = cli(args);
+    EXPECT_EQ(r.exit_code, 2) << args[1];
+    EXPECT_NE(r.err.find("overwrite its input"), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(read_file(path("a.sum")), before);
+}
+
+TEST_F(Cli, WriteFailuresAreReportedAndLeaveNoPartialFile) {
+  generate("w.mot", {"--model", "5"});
+  const RunResult no_dir = cli({"convert", path("w.mot"), "-o", path("no/such/w.sum")});
+  EXPECT_EQ(no_dir.exit_code, 1);
+  EXPECT_EQ(no_dir.err, "File_Write Error: File write failed!!\n");
+  // A device that is always full: the failure is reported, and the device is left alone.
+  const RunResult full = cli({"convert", path("w.mot"), "-o", "/dev/full"});
+  EXPECT_EQ(full.exit_code, 1);
+  EXPECT_EQ(full.err, "File_Write Error: File write failed!!\n");
+  EXPECT_TRUE(fs::exists("/dev/full"));
+  EXPECT_EQ(ini().find("[Write File]"), std::string::npos);
+}
+
+TEST_F(Cli, UsageHelpAndVersion) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{}, std::vector<std::string>{"identify"},
+        std::vector<std::string>{"convert", "a.mot", "-o"},
+        std::vector<std::string>{"flash", "a.mot"}}) {
+    const RunResult r = cli(args);
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_NE(r.err.find("usage: fwload-cli"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+  const RunResult help = cli({"--help"});
+  EXPECT_EQ(help.exit_code, 0);
+  EXPECT_NE(help.out.find("identify FILE"), std::string::npos);
+  const RunResult version = cli({"--version"});
+  EXPECT_EQ(version.exit_code, 0);
+  EXPECT_EQ(version.out.rfind("fwload-cli 5.00", 0), 0u) << version.out;
+}
+
+TEST_F(Cli, NoConfigFolderStillWorks) {
+  generate("n.mot", {"--model", "2"});
+  const RunResult r =
+      run({kCli, "identify", path("n.mot")}, {{"XDG_CONFIG_HOME", "\x01"}, {"HOME", "\x01"}});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+}
+
+}  // namespace
+}  // namespace fwload::e2e

@@ -1,0 +1,24 @@
+// Runs a program and collects its exit status and output, for the end-to-end tests.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace fwload::e2e {
+
+struct RunResult {
+  int exit_code = -1;  // -1: did not start or was killed
+  std::string out;
+  std::string err;
+};
+
+// Runs `argv` with the current environment plus `env` (a value of "\x01" removes the
+// variable), feeding nothing on standard input. Kills it after `timeout_ms`.
+RunResult run(const std::vector<std::string>& argv,
+              const std::map<std::string, std::string>& env = {}, int timeout_ms = 60000);
+
+std::string read_file(const std::string& path);
+void write_file(const std::string& path, const std::string& text);
+
+}  // namespace fwload::e2e

@@ -1,0 +1,55 @@
+#include "cli/args.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace fwload {
+namespace {
+
+CliParse parse(std::vector<std::string_view> args) {
+  return parse_cli_args(args);
+}
+
+TEST(CliArgs, CommandsAndTheirOperands) {
+  CliParse p = parse({"identify", "fw.mot"});
+  ASSERT_TRUE(p.error.empty());
+  EXPECT_EQ(p.args.command, CliArgs::Command::Identify);
+  EXPECT_EQ(p.args.file, "fw.mot");
+
+  p = parse({"convert", "fw.mot", "-o", "out.sum"});
+  ASSERT_TRUE(p.error.empty());
+  EXPECT_EQ(p.args.command, CliArgs::Command::Convert);
+  EXPECT_EQ(p.args.output, "out.sum");
+  p = parse({"convert", "--output=o.sum", "fw.mot"});
+  EXPECT_EQ(p.args.output, "o.sum");
+  EXPECT_EQ(p.args.file, "fw.mot");
+  // After "--" a name that starts with "-" is a file.
+  p = parse({"identify", "--", "-odd.mot"});
+  ASSERT_TRUE(p.error.empty());
+  EXPECT_EQ(p.args.file, "-odd.mot");
+}
+
+TEST(CliArgs, HelpAndVersionWinOverEverythingElse) {
+  EXPECT_EQ(parse({"--help"}).args.command, CliArgs::Command::Help);
+  EXPECT_EQ(parse({"identify", "-h"}).args.command, CliArgs::Command::Help);
+  EXPECT_EQ(parse({"--version"}).args.command, CliArgs::Command::Version);
+  EXPECT_TRUE(parse({"--bogus", "--help"}).error.empty() == false);
+}
+
+TEST(CliArgs, UsageErrors) {
+  for (const auto& args :
+       std::vector<std::vector<std::string_view>>{{},
+                                                  {"identify"},
+                                                  {"identify", "a.mot", "b.mot"},
+                                                  {"convert", "a.mot", "-o"},
+                                                  {"convert", "a.mot", "--output="},
+                                                  {"identify", "a.mot", "-o", "x.sum"},
+                                                  {"frobnicate", "a.mot"},
+                                                  {"identify", "a.mot", "--bogus"}}) {
+    EXPECT_FALSE(parse(args).error.empty()) << (args.empty() ? "" : args[0]);
+  }
+}
+
+}  // namespace
+}  // namespace fwload
