@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <iterator>
 
+#include "res/version.h"
+
 namespace fwload {
 namespace {
 

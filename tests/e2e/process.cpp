@@ -44,37 +44,46 @@ RunResult run(const std::vector<std::string>& argv, const std::map<std::string, 
   close(out_pipe[1]);
   close(err_pipe[1]);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  // The output is read until the program has ended. Programs it started may keep the pipes
+  // open after that (Wine's background services do), so the end of the pipes is not awaited.
+  fcntl(out_pipe[0], F_SETFL, O_NONBLOCK);
+  fcntl(err_pipe[0], F_SETFL, O_NONBLOCK);
   pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
-  int open_count = 2;
-  bool killed = false;
-  while (open_count > 0) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                          deadline - std::chrono::steady_clock::now())
-                          .count();
-    if (left <= 0) {
-      kill(pid, SIGKILL);
-      killed = true;
-      break;
-    }
-    if (poll(fds, 2, static_cast<int>(left)) <= 0) continue;
+  auto drain = [&] {
     for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || (fds[i].revents & (POLLIN | POLLHUP)) == 0) continue;
+      if (fds[i].fd < 0) continue;
       char buffer[65536];
-      const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-      if (n <= 0) {
-        close(fds[i].fd);
-        fds[i].fd = -1;
-        --open_count;
-      } else {
-        (i == 0 ? result.out : result.err).append(buffer, static_cast<std::size_t>(n));
+      for (;;) {
+        const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+        if (n > 0) {
+          (i == 0 ? result.out : result.err).append(buffer, static_cast<std::size_t>(n));
+          continue;
+        }
+        if (n == 0) {  // the pipe's end: nobody writes to it any more
+          close(fds[i].fd);
+          fds[i].fd = -1;
+        }
+        break;
       }
     }
+  };
+  int status = 0;
+  bool exited = false, killed = false;
+  while (!exited) {
+    poll(fds, 2, 50);
+    drain();
+    exited = waitpid(pid, &status, WNOHANG) == pid;
+    if (!exited && std::chrono::steady_clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      killed = true;
+      exited = true;
+    }
   }
+  drain();
   for (pollfd& f : fds) {
     if (f.fd >= 0) close(f.fd);
   }
-  int status = 0;
-  waitpid(pid, &status, 0);
   if (!killed && WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
   return result;
 }

@@ -1,0 +1,28 @@
+// State of the dialog program's main window and its status display.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace fwload {
+
+struct AppState {
+  // The program's command line, kept when it is not empty (at most kCommandLineMax characters);
+  // the open flow reads the switches and the file name from it and clears it.
+  std::string CommandLineFile;
+  int PreviousOpenResult = 0;
+  int OptionMode = 0;     // 1: "Write File..." and "Command..." take part in enabling
+  int SerialMode = 0;     // 0 SCSI, 1 serial
+  int ImprinterSide = 0;  // 0 Pre, 1 Post
+  // Unattended open: 1 after initialisation, 2 after the first paint, 3 once it is posted.
+  std::uint8_t AutoStartState = 0;
+  unsigned TimerId = 0;
+
+  // Status display: the countdown while the scanner writes its firmware, and the serial
+  // download's time-out in timer ticks.
+  int WritingCountdownActive = 0;
+  int WritingSecondsLeft = 0;
+  int SerialTicksLeft = 0;
+};
+
+}  // namespace fwload

@@ -1,0 +1,50 @@
+// The scanner transports as the dialogs use them: the downloads over SCSI and over serial, the
+// SCSI discovery before the Command dialog, and the scanner rows of the About dialog.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/main_window.h"
+
+namespace fwload {
+
+class Transport {
+ public:
+  virtual ~Transport() = default;
+  // The downloads: 1 on success, 0 after their own messages.
+  virtual int download_scsi() = 0;
+  virtual int download_serial() = 0;
+  // Looks for a supported scanner over SCSI; non-zero when one was selected.
+  virtual int find_scanner() = 0;
+  // Identity of the scanner found (or "No device !" after set_no_device).
+  virtual std::string scanner_product() const = 0;
+  virtual std::uint8_t scanner_model_class() const = 0;
+  virtual void set_no_device() = 0;
+  // Unloads the ASPI manager if it is loaded.
+  virtual void release_aspi() = 0;
+  // Fills the About dialog's "About Scanner" and "About Host" rows.
+  virtual void scanner_info_scsi(DialogControls& about) = 0;
+  virtual void scanner_info_serial(DialogControls& about) = 0;
+};
+
+// A program built without scanner transports: downloads and discovery fail and say so.
+class UnavailableTransport : public Transport {
+ public:
+  explicit UnavailableTransport(Ui& ui) : ui_(ui) {}
+  int download_scsi() override;
+  int download_serial() override;
+  int find_scanner() override { return 0; }
+  std::string scanner_product() const override { return product_; }
+  std::uint8_t scanner_model_class() const override { return 0; }
+  void set_no_device() override { product_ = "No device !"; }
+  void release_aspi() override {}
+  void scanner_info_scsi(DialogControls&) override {}
+  void scanner_info_serial(DialogControls&) override {}
+
+ private:
+  Ui& ui_;
+  std::string product_;
+};
+
+}  // namespace fwload
