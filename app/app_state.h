@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/timer_state.h"
+
 namespace fwload {
 
 struct AppState {
@@ -18,11 +20,8 @@ struct AppState {
   std::uint8_t AutoStartState = 0;
   unsigned TimerId = 0;
 
-  // Status display: the countdown while the scanner writes its firmware, and the serial
-  // download's time-out in timer ticks.
-  int WritingCountdownActive = 0;
-  int WritingSecondsLeft = 0;
-  int SerialTicksLeft = 0;
+  // The one-second timer's countdowns.
+  TimerState timer;
 };
 
 }  // namespace fwload

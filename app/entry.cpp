@@ -13,7 +13,7 @@ int program_main(AppState& app, EntryPort& port, std::string_view command_line) 
     return 1;
   }
   port.run_main_dialog();
-  app.WritingCountdownActive = 0;
+  app.timer.WritingCountdownActive = 0;
   port.kill_timer(app.TimerId);
   app.TimerId = 0;
   return 1;

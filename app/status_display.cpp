@@ -29,13 +29,15 @@ void show_status(MainWindow& window, int caption_id, int state_id, const Firmwar
   window.set_text(IDC_STATUS_TEXT, state);
 }
 
-void timer_tick(AppState& s, DialogControls& window) {
+void timer_tick(TimerState& s, Ui& window) {
   if (s.WritingCountdownActive == 1 && s.WritingSecondsLeft != 0) {
     --s.WritingSecondsLeft;
     char seconds[16];
     std::snprintf(seconds, sizeof seconds, " %.2d ", s.WritingSecondsLeft);
-    window.set_text(IDC_STATUS_TEXT, window.load_string(kStrNowWriting, 128) + seconds +
-                                         window.load_string(kStrSec, 128));
+    std::string text(table_string(kStrNowWriting));
+    text += seconds;
+    text += table_string(kStrSec);
+    window.set_control_text(IDC_STATUS_TEXT, text);
   }
   if (s.SerialTicksLeft != 0) --s.SerialTicksLeft;
 }

@@ -34,6 +34,6 @@ void show_status(MainWindow& window, int caption_id, int state_id, const Firmwar
 
 // One tick of the one-second timer: counts down the writing seconds (shown in control 1007)
 // and the serial time-out.
-void timer_tick(AppState& state, DialogControls& window);
+void timer_tick(TimerState& timer, Ui& window);
 
 }  // namespace fwload

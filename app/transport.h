@@ -28,23 +28,4 @@ class Transport {
   virtual void scanner_info_serial(DialogControls& about) = 0;
 };
 
-// A program built without scanner transports: downloads and discovery fail and say so.
-class UnavailableTransport : public Transport {
- public:
-  explicit UnavailableTransport(Ui& ui) : ui_(ui) {}
-  int download_scsi() override;
-  int download_serial() override;
-  int find_scanner() override { return 0; }
-  std::string scanner_product() const override { return product_; }
-  std::uint8_t scanner_model_class() const override { return 0; }
-  void set_no_device() override { product_ = "No device !"; }
-  void release_aspi() override {}
-  void scanner_info_scsi(DialogControls&) override {}
-  void scanner_info_serial(DialogControls&) override {}
-
- private:
-  Ui& ui_;
-  std::string product_;
-};
-
 }  // namespace fwload

@@ -8,6 +8,8 @@ namespace {
 constexpr std::string_view kUsage =
     "usage: fwload-cli identify FILE\n"
     "       fwload-cli convert FILE [-o OUT]\n"
+    "       fwload-cli transfer FILE [--post] [--emulate MODEL[:FAULT,...]]\n"
+    "       fwload-cli info [--emulate MODEL[:FAULT,...]]\n"
     "       fwload-cli --help | --version\n"
     "\n"
     "Firmware loader for TR-MM family scanners.\n"
@@ -16,10 +18,16 @@ constexpr std::string_view kUsage =
     "                       version and model code it is meant for, with its checksum\n"
     "  convert FILE         open FILE and write it as a checksummed .sum file\n"
     "    -o, --output OUT   where to write (default: FILE with its extension made .sum)\n"
+    "  transfer FILE        open FILE and load it into the scanner over SCSI\n"
+    "    --post             send an imprinter unit file to the post-imprinter (default: pre)\n"
+    "  info                 print what the scanner reports about itself and where it is\n"
+    "  --emulate SPEC       use the emulated scanner SPEC instead of the SCSI bus, for example\n"
+    "                       hvs3600 or hvs3600:door,latency=5 (--emulate help lists them)\n"
     "\n"
-    "Settings are kept in $XDG_CONFIG_HOME/fwload/FWLOAD.INI (default ~/.config/fwload/).\n"
-    "Exit status: 0 success, 1 failure (each message as 'Caption: Text' on stderr),\n"
-    "2 usage error.\n";
+    "SCSI on Linux goes through the SCSI generic driver (/dev/sg*); on Windows through the\n"
+    "ASPI manager WNASPI32.DLL. Settings are kept in $XDG_CONFIG_HOME/fwload/FWLOAD.INI\n"
+    "(default ~/.config/fwload/). Exit status: 0 success, 1 failure (each message as\n"
+    "'Caption: Text' on stderr), 2 usage error.\n";
 
 CliParse usage_error(std::string text) {
   CliParse p;
@@ -36,13 +44,28 @@ std::string_view cli_usage() {
 CliParse parse_cli_args(std::span<const std::string_view> args) {
   CliParse p;
   std::vector<std::string_view> operands;
-  bool options_done = false;
+  bool options_done = false, output_given = false, emulate_given = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string_view a = args[i];
     if (options_done || a.empty() || a[0] != '-' || a == "-") {
       operands.push_back(a);
       continue;
     }
+    // --name=value and --name value both work for the options with a value.
+    std::string_view name = a, value;
+    bool inline_value = false;
+    if (a.starts_with("--") && a.find('=') != std::string_view::npos) {
+      name = a.substr(0, a.find('='));
+      value = a.substr(a.find('=') + 1);
+      inline_value = true;
+    }
+    auto take_value = [&]() -> bool {
+      if (!inline_value) {
+        if (i + 1 >= args.size()) return false;
+        value = args[++i];
+      }
+      return !value.empty();
+    };
     if (a == "--") {
       options_done = true;
     } else if (a == "-h" || a == "--help") {
@@ -51,35 +74,54 @@ CliParse parse_cli_args(std::span<const std::string_view> args) {
     } else if (a == "-V" || a == "--version") {
       p.args.command = CliArgs::Command::Version;
       return p;
-    } else if (a == "-o" || a == "--output") {
-      if (i + 1 >= args.size()) return usage_error("option " + std::string(a) + " needs a value");
-      p.args.output = std::string(args[++i]);
-      if (p.args.output.empty()) return usage_error("option " + std::string(a) + " needs a value");
-    } else if (a.starts_with("--output=")) {
-      p.args.output = std::string(a.substr(9));
-      if (p.args.output.empty()) return usage_error("option --output needs a value");
+    } else if (name == "-o" || name == "--output") {
+      if (!take_value()) return usage_error("option " + std::string(name) + " needs a value");
+      p.args.output = std::string(value);
+      output_given = true;
+    } else if (name == "--emulate") {
+      if (!take_value()) return usage_error("option --emulate needs a value");
+      p.args.emulate = std::string(value);
+      emulate_given = true;
+    } else if (a == "--post") {
+      p.args.post = true;
     } else {
       return usage_error("unknown option " + std::string(a));
     }
   }
   if (operands.empty()) return usage_error("no command given");
   const std::string_view command = operands[0];
-  if (command == "identify" || command == "convert") {
-    p.args.command = command == "identify" ? CliArgs::Command::Identify : CliArgs::Command::Convert;
-    if (operands.size() != 2) {
-      return usage_error(std::string(command) + " takes exactly one FILE");
-    }
-    p.args.file = std::string(operands[1]);
-    if (p.args.command == CliArgs::Command::Identify && !p.args.output.empty()) {
-      return usage_error("identify takes no -o");
-    }
-    return p;
-  }
+  using C = CliArgs::Command;
   if (command == "help") {
-    p.args.command = CliArgs::Command::Help;
+    p.args.command = C::Help;
     return p;
   }
-  return usage_error("unknown command " + std::string(command));
+  if (command == "identify") {
+    p.args.command = C::Identify;
+  } else if (command == "convert") {
+    p.args.command = C::Convert;
+  } else if (command == "transfer") {
+    p.args.command = C::Transfer;
+  } else if (command == "info") {
+    p.args.command = C::Info;
+  } else {
+    return usage_error("unknown command " + std::string(command));
+  }
+  const bool takes_file = p.args.command != C::Info;
+  if (operands.size() != (takes_file ? 2u : 1u)) {
+    return usage_error(std::string(command) +
+                       (takes_file ? " takes exactly one FILE" : " takes no FILE"));
+  }
+  if (takes_file) p.args.file = std::string(operands[1]);
+  if (output_given && p.args.command != C::Convert) {
+    return usage_error(std::string(command) + " takes no -o");
+  }
+  if (p.args.post && p.args.command != C::Transfer) {
+    return usage_error(std::string(command) + " takes no --post");
+  }
+  if (emulate_given && p.args.command != C::Transfer && p.args.command != C::Info) {
+    return usage_error(std::string(command) + " takes no --emulate");
+  }
+  return p;
 }
 
 }  // namespace fwload

@@ -8,10 +8,12 @@
 namespace fwload {
 
 struct CliArgs {
-  enum class Command { Help, Version, Identify, Convert };
+  enum class Command { Help, Version, Identify, Convert, Transfer, Info };
   Command command = Command::Help;
-  std::string file;    // FILE of identify / convert
-  std::string output;  // -o OUT of convert; empty = FILE with ".sum"
+  std::string file;     // FILE of identify / convert / transfer
+  std::string output;   // -o OUT of convert; empty = FILE with ".sum"
+  bool post = false;    // --post: a unit file goes to the post-imprinter
+  std::string emulate;  // --emulate MODEL[:FAULT,...]: the emulated scanner instead of a real one
 };
 
 struct CliParse {

@@ -7,11 +7,14 @@
 
 #include "cli/args.h"
 #include "cli/console_ui.h"
+#include "emulator/emulated_aspi.h"
 #include "firmware/firmware_state.h"
 #include "firmware/messages.h"
 #include "firmware/open_file.h"
 #include "firmware/write_file.h"
 #include "res/string_table.h"
+#include "scsi/download.h"
+#include "scsi/info.h"
 
 namespace fwload {
 namespace {
@@ -26,8 +29,36 @@ constexpr std::string_view kUnknownFirmware = "Unknown firmware file !";
 
 int usage_error(CliEnv& env, std::string_view text) {
   std::fprintf(env.err, "fwload-cli: %.*s\n", static_cast<int>(text.size()), text.data());
-  std::fprintf(env.err, "usage: fwload-cli identify FILE | convert FILE [-o OUT] | --help\n");
+  std::fprintf(env.err,
+               "usage: fwload-cli identify FILE | convert FILE [-o OUT] | transfer FILE [--post] "
+               "[--emulate SPEC] | info [--emulate SPEC] | --help\n");
   return kExitUsage;
+}
+
+// The SCSI access of a command: the platform's, or the emulated scanner of --emulate.
+struct ScsiAccess {
+  std::shared_ptr<emulator::Scanner> scanner;
+  std::unique_ptr<AspiLoader> emulated;
+  AspiLoader* loader = nullptr;
+};
+
+// Sets up `access`; returns -1 when the command may go on, else the exit status.
+int scsi_access(const CliArgs& args, CliEnv& env, ScsiAccess& access) {
+  if (args.emulate.empty()) {
+    access.loader = &env.aspi;
+    return -1;
+  }
+  if (args.emulate == "help") {
+    std::fprintf(env.out, "--emulate %s\n", emulator::emulator_help().c_str());
+    return kExitOk;
+  }
+  std::string error;
+  const auto config = emulator::parse_emulator_config(args.emulate, &error);
+  if (!config) return usage_error(env, error + " (--emulate help lists the models and faults)");
+  access.scanner = std::make_shared<emulator::Scanner>(*config);
+  access.emulated = std::make_unique<emulator::EmulatedAspiLoader>(access.scanner);
+  access.loader = access.emulated.get();
+  return -1;
 }
 
 std::string absolute_path(const std::string& path) {
@@ -101,6 +132,53 @@ int convert(const CliArgs& args, CliEnv& env) {
   return std::fflush(env.out) == 0 ? kExitOk : kExitFailure;
 }
 
+int transfer(const CliArgs& args, CliEnv& env) {
+  ScsiAccess access;
+  if (const int status = scsi_access(args, env, access); status >= 0) return status;
+  ConsoleUi ui(env.err, env.err_is_terminal);
+  TimerState timer;
+  ui.set_timer(&timer);
+  FirmwareIo io{ui, env.profile, env.fs};
+  FirmwareState state;
+  if (!open_for_cli(state, io, ui, absolute_path(args.file))) return kExitFailure;
+  ui.end_progress_line();
+  ui.set_activity("Trans File");
+  ScsiState scsi;
+  ScsiIo scsi_io{ui, *access.loader, timer};
+  const int sent = download_over_scsi(scsi, scsi_io, state, args.post ? 1 : 0);
+  ui.end_progress_line();
+  if (sent != 1) return kExitFailure;
+  std::fprintf(env.out, "Transferred %s to %s (target #%u), buffer %u, %u bytes.\n",
+               args.file.c_str(), std::string(scsi.scanner_product.view()).c_str(),
+               static_cast<unsigned>(scsi.target_id),
+               static_cast<unsigned>(state.download_target_code),
+               static_cast<unsigned>(state.end_address + 1));
+  return std::fflush(env.out) == 0 ? kExitOk : kExitFailure;
+}
+
+void print_row(CliEnv& env, const std::string& label, const std::string& value) {
+  if (label.empty()) return;
+  std::fprintf(env.out, "%s %s\n", label.c_str(), value.c_str());
+}
+
+int info(const CliArgs& args, CliEnv& env) {
+  ScsiAccess access;
+  if (const int status = scsi_access(args, env, access); status >= 0) return status;
+  ConsoleUi ui(env.err, env.err_is_terminal);
+  TimerState timer;
+  ScsiState scsi;
+  ScsiIo io{ui, *access.loader, timer};
+  const ScannerInfo rows = read_scanner_info_scsi(scsi, io);
+  // The rows as the About dialog labels them.
+  print_row(env, "Vendor ID :", rows.vendor);
+  print_row(env, "Products ID :", rows.product);
+  for (int i = 0; i < 4; ++i) print_row(env, rows.version_label[i], rows.version_value[i]);
+  print_row(env, "Current SCSI Host ID :", rows.host);
+  print_row(env, "Current SCSI Target ID :", rows.target);
+  std::fflush(env.out);
+  return rows.vendor == kNoDeviceText ? kExitFailure : kExitOk;
+}
+
 }  // namespace
 
 int run_cli(std::span<const std::string_view> arg_list, CliEnv& env) {
@@ -125,6 +203,10 @@ int run_cli(std::span<const std::string_view> arg_list, CliEnv& env) {
       return identify(parsed.args, env);
     case CliArgs::Command::Convert:
       return convert(parsed.args, env);
+    case CliArgs::Command::Transfer:
+      return transfer(parsed.args, env);
+    case CliArgs::Command::Info:
+      return info(parsed.args, env);
   }
   return kExitUsage;
 }

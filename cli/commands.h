@@ -5,6 +5,7 @@
 #include <span>
 #include <string_view>
 
+#include "platform/aspi.h"
 #include "platform/filesystem.h"
 #include "platform/profile.h"
 
@@ -16,6 +17,7 @@ struct CliEnv {
   bool err_is_terminal;
   Profile& profile;
   FileSystem& fs;
+  AspiLoader& aspi;  // the platform's SCSI access (--emulate replaces it)
 };
 
 // Exit status: 0 success, 1 failure, 2 usage error.

@@ -1,5 +1,10 @@
 #include "cli/console_ui.h"
 
+#include <thread>
+
+#include "app/status_display.h"
+#include "res/resource.h"
+
 namespace fwload {
 
 void ConsoleUi::end_progress_line() {
@@ -37,6 +42,38 @@ FileDialogResult ConsoleUi::file_dialog(const FileDialogRequest& request) {
     return {FileDialogResult::Outcome::Chosen, save_path_};
   }
   return {FileDialogResult::Outcome::Failed, {}};
+}
+
+}  // namespace fwload
+
+namespace fwload {
+
+void ConsoleUi::tick() {
+  if (timer_ == nullptr) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (now < next_tick_) return;
+  next_tick_ = now + std::chrono::seconds(1);
+  timer_tick(*timer_, *this);
+}
+
+void ConsoleUi::idle(int ms) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  tick();
+}
+
+void ConsoleUi::set_control_text(int id, std::string_view text) {
+  // The status text the tick writes is the scanner's writing countdown.
+  if (id != IDC_STATUS_TEXT || timer_ == nullptr) return;
+  const int seconds = timer_->WritingSecondsLeft;
+  if (draw_progress_) {
+    std::fprintf(err_, "\r%.*s   ", static_cast<int>(text.size()), text.data());
+    line_open_ = true;
+  } else if (last_countdown_printed_ < 0 || seconds % 10 == 0) {
+    // Into a log, a line every ten seconds is enough.
+    std::fprintf(err_, "%.*s\n", static_cast<int>(text.size()), text.data());
+  }
+  last_countdown_printed_ = seconds;
+  std::fflush(err_);
 }
 
 }  // namespace fwload

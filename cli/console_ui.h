@@ -3,9 +3,11 @@
 // the save dialog answers with the output path given on the command line.
 #pragma once
 
+#include <chrono>
 #include <cstdio>
 #include <string>
 
+#include "platform/timer_state.h"
 #include "platform/ui.h"
 
 namespace fwload {
@@ -19,23 +21,32 @@ class ConsoleUi : public Ui {
   void set_activity(std::string label) { activity_ = std::move(label); }
   // Path the save dialog answers with.
   void set_save_path(std::string path) { save_path_ = std::move(path); }
+  // The countdowns the one-second tick serves; the console has no timer of its own, so the
+  // tick is driven from the pump and the idle wait.
+  void set_timer(TimerState* timer) { timer_ = timer; }
   // Ends a progress line that is still open.
   void end_progress_line();
 
   void message_box(std::string_view caption, std::string_view text, bool task_modal) override;
   void progress(int percent) override;
-  void set_control_text(int, std::string_view) override {}
-  void pump_one() override {}
+  void set_control_text(int id, std::string_view text) override;
+  void pump_one() override { tick(); }
+  void idle(int ms) override;
   void wait_cursor() override {}
   void arrow_cursor() override {}
   FileDialogResult file_dialog(const FileDialogRequest& request) override;
 
  private:
+  void tick();
+
   std::FILE* err_;
   bool draw_progress_;
   bool line_open_ = false;
   std::string activity_;
   std::string save_path_;
+  TimerState* timer_ = nullptr;
+  std::chrono::steady_clock::time_point next_tick_ = std::chrono::steady_clock::now();
+  int last_countdown_printed_ = -1;
 };
 
 }  // namespace fwload

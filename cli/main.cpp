@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "platform/aspi_loader.h"
 #include "platform/console.h"
 #include "platform/ini_profile.h"
 
@@ -10,6 +11,7 @@ int main(int argc, char** argv) {
   std::vector<std::string_view> args(argv + 1, argv + argc);
   const std::unique_ptr<fwload::FileSystem> fs = fwload::make_platform_filesystem();
   const std::unique_ptr<fwload::Profile> profile = fwload::make_platform_profile();
-  fwload::CliEnv env{stdout, stderr, fwload::stderr_is_terminal(), *profile, *fs};
+  const std::unique_ptr<fwload::AspiLoader> aspi = fwload::make_platform_aspi_loader();
+  fwload::CliEnv env{stdout, stderr, fwload::stderr_is_terminal(), *profile, *fs, *aspi};
   return fwload::run_cli(args, env);
 }

@@ -46,6 +46,9 @@ class Ui {
   virtual void set_control_text(int id, std::string_view text) = 0;
   // Serves at most one pending window message.
   virtual void pump_one() = 0;
+  // Waits at most `ms` milliseconds for a window message without using the processor, serves
+  // at most one, and keeps the wait cursor. Used while a request to a device is outstanding.
+  virtual void idle(int ms) = 0;
   virtual void wait_cursor() = 0;
   // Puts back the standard arrow after a long operation.
   virtual void arrow_cursor() = 0;

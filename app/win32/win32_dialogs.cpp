@@ -6,8 +6,10 @@
 #include <vector>
 
 #include "app/about_dialog.h"
+#include "app/device_transport.h"
 #include "app/entry.h"
 #include "app/status_display.h"
+#include "platform/aspi_loader.h"
 #include "platform/ini_profile.h"
 #include "res/resource.h"
 
@@ -52,7 +54,7 @@ const CommonDialogs& common_dialogs() {
 Program* g_timer_program = nullptr;
 
 void CALLBACK timer_proc(HWND, UINT, UINT_PTR, DWORD) {
-  if (g_timer_program != nullptr) timer_tick(g_timer_program->app, g_timer_program->window);
+  if (g_timer_program != nullptr) timer_tick(g_timer_program->app.timer, g_timer_program->window);
 }
 
 INT_PTR CALLBACK main_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -207,6 +209,18 @@ void Win32MainWindow::pump_one() {
   wait_cursor();
 }
 
+void Win32MainWindow::idle(int ms) {
+  // Sleeps until a message arrives or the time is up, instead of spinning.
+  MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(ms), QS_ALLINPUT);
+  MSG msg;
+  if (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+    cursor_is_wait_ = false;
+  }
+  wait_cursor();
+}
+
 void Win32MainWindow::wait_cursor() {
   if (cursor_is_wait_) return;
   SetCursor(LoadCursorA(nullptr, IDC_WAIT));
@@ -283,8 +297,9 @@ Program::Program(HINSTANCE inst)
     : instance(inst),
       profile(make_platform_profile()),
       fs(make_platform_filesystem()),
+      aspi(make_platform_aspi_loader()),
       window(inst, *this),
-      transport(std::make_unique<UnavailableTransport>(window)),
+      transport(std::make_unique<DeviceTransport>(app, firmware, window, *aspi)),
       dialog(app, firmware, window, *profile, *fs, *transport) {}
 
 int Program::run(std::string_view command_line) {

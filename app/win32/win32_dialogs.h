@@ -12,6 +12,7 @@
 #include "app/main_window.h"
 #include "app/transport.h"
 #include "firmware/firmware_state.h"
+#include "platform/aspi.h"
 #include "platform/filesystem.h"
 #include "platform/profile.h"
 
@@ -48,6 +49,7 @@ class Win32MainWindow : public MainWindow, public Win32Controls {
   void message_box(std::string_view caption, std::string_view text, bool task_modal) override;
   void progress(int percent) override;
   void pump_one() override;
+  void idle(int ms) override;
   void wait_cursor() override;
   void arrow_cursor() override;
   FileDialogResult file_dialog(const FileDialogRequest& request) override;
@@ -76,6 +78,7 @@ class Program {
   FirmwareState firmware;
   std::unique_ptr<Profile> profile;
   std::unique_ptr<FileSystem> fs;
+  std::unique_ptr<AspiLoader> aspi;
   Win32MainWindow window;
   std::unique_ptr<Transport> transport;
   MainDialog dialog;

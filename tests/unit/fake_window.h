@@ -53,6 +53,7 @@ class FakeMainWindow : public MainWindow, public FakeControls {
   }
   void progress(int p) override { ui.progress(p); }
   void pump_one() override { ui.pump_one(); }
+  void idle(int ms) override { ui.idle(ms); }
   void wait_cursor() override { ui.wait_cursor(); }
   void arrow_cursor() override { ui.arrow_cursor(); }
   FileDialogResult file_dialog(const FileDialogRequest& r) override { return ui.file_dialog(r); }

@@ -380,8 +380,8 @@ TEST(StatusDisplay, ProgressFillsAreTruncatedFromBothEnds) {
 }
 
 TEST(StatusDisplay, WritingCountdownFromTheTimer) {
-  AppState app;
-  test::FakeControls window;
+  TimerState app;
+  FakeMainWindow window;
   timer_tick(app, window);
   EXPECT_TRUE(window.texts.empty());
   app.WritingCountdownActive = 1;
@@ -415,12 +415,12 @@ class FakeEntry : public EntryPort {
 
 TEST(Entry, TimerAroundTheDialog) {
   AppState app;
-  app.WritingCountdownActive = 1;
+  app.timer.WritingCountdownActive = 1;
   FakeEntry port;
   EXPECT_EQ(program_main(app, port, std::string(300, 'x')), 1);
   EXPECT_EQ(port.calls, (std::vector<std::string>{"create 1", "dialog", "kill 7"}));
   EXPECT_EQ(app.CommandLineFile.size(), 256u);
-  EXPECT_EQ(app.WritingCountdownActive, 0);
+  EXPECT_EQ(app.timer.WritingCountdownActive, 0);
 }
 
 TEST(Entry, NoTimerNoDialog) {

@@ -1,6 +1,7 @@
 // Recorder and in-memory implementations of the seam for the unit tests.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
@@ -8,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/filesystem.h"
@@ -38,6 +40,11 @@ class RecorderUi : public Ui {
   void progress(int percent) override { progress_log.push_back(percent); }
   void set_control_text(int id, std::string_view text) override { controls[id] = text; }
   void pump_one() override { ++pumps; }
+  int idles = 0;
+  void idle(int ms) override {
+    ++idles;
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  }
   void wait_cursor() override { cursor_waiting = true; }
   void arrow_cursor() override { cursor_waiting = false; }
   FileDialogResult file_dialog(const FileDialogRequest& request) override {

@@ -1,0 +1,131 @@
+#include "emulator/emulated_aspi.h"
+
+#include <chrono>
+#include <cstring>
+
+namespace fwload::emulator {
+namespace {
+
+constexpr std::uint8_t kHostSelectionTimeout = 0x11;
+
+// A device that is no scanner: a disk of a supported vendor at target 0.
+void answer_disk(ScsiRequestBlock& srb) {
+  if (srb.cdb[0] == 0x12 && srb.data_buffer != nullptr) {
+    std::uint8_t reply[96] = {};
+    reply[0] = 0x00;
+    std::memcpy(reply + 8, "ORVEL   ", 8);
+    std::memcpy(reply + 16, "Service Disk    ", 16);
+    std::memcpy(reply + 32, "0001", 4);
+    std::memcpy(srb.data_buffer, reply, srb.data_length < 96 ? srb.data_length : 96);
+  }
+  srb.target_status = 0;
+}
+
+}  // namespace
+
+EmulatedAspi::EmulatedAspi(std::shared_ptr<Scanner> scanner)
+    : scanner_(std::move(scanner)), worker_([this] { run(); }) {}
+
+EmulatedAspi::~EmulatedAspi() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  wake_.notify_all();
+  worker_.join();
+  // Requests never completed are ended as aborted, so no caller waits on them.
+  for (ScsiRequestBlock* srb : queue_) store_status(*srb, kSsAborted);
+}
+
+bool EmulatedAspi::has_entry(std::string_view entry) {
+  return entry != scanner_->config().faults.missing_entry &&
+         (entry == "GetASPI32SupportInfo" || entry == "SendASPI32Command");
+}
+
+int EmulatedAspi::adapters() const {
+  return scanner_->config().faults.invalid_adapter ? 2 : 1;
+}
+
+std::uint32_t EmulatedAspi::get_support_info() {
+  const auto status = static_cast<std::uint32_t>(scanner_->config().faults.support_status);
+  return (status << 8) | static_cast<std::uint32_t>(adapters());
+}
+
+void EmulatedAspi::send_command(ScsiRequestBlock& srb) {
+  store_status(srb, kSsPending);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    queue_.push_back(&srb);
+  }
+  wake_.notify_all();
+}
+
+void EmulatedAspi::abort(ScsiRequestBlock& srb) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (auto it = queue_.begin(); it != queue_.end(); ++it) {
+    if (*it == &srb) {
+      queue_.erase(it);
+      store_status(srb, kSsAborted);
+      return;
+    }
+  }
+  done_.wait(lock, [&] { return running_ != &srb; });
+}
+
+void EmulatedAspi::run() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    wake_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+    if (stopping_) return;
+    running_ = queue_.front();
+    queue_.pop_front();
+    lock.unlock();
+    complete(*running_);
+    lock.lock();
+    running_ = nullptr;
+    done_.notify_all();
+  }
+}
+
+void EmulatedAspi::complete(ScsiRequestBlock& srb) {
+  const Faults& f = scanner_->config().faults;
+  const bool commit = srb.cdb[0] == 0x3B && srb.data_length == 0;
+  const int delay = commit && f.commit_ms >= 0 ? f.commit_ms : f.latency_ms;
+  if (delay > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+
+  std::uint8_t status = kSsComp;
+  const int scanner_adapter = f.invalid_adapter ? 1 : 0;
+  if (srb.command != kScExecScsiCmd) {
+    status = kSsInvalidSrb;
+  } else if (srb.host_adapter >= adapters() || (f.invalid_adapter && srb.host_adapter == 0)) {
+    status = kSsInvalidHa;
+  } else if (srb.target == f.target && srb.host_adapter == scanner_adapter && !f.no_scanner &&
+             srb.lun == 0) {
+    const Completion c =
+        scanner_->execute(srb.cdb, srb.cdb_length, srb.data_buffer, srb.data_length);
+    srb.target_status = c.target_status;
+    if (c.target_status == 2) {
+      std::memset(srb.sense, 0, sizeof srb.sense);
+      srb.sense[0] = 0x70;
+      srb.sense[2] = c.sense.key;
+      srb.sense[7] = 10;
+      srb.sense[12] = c.sense.asc;
+      srb.sense[13] = c.sense.ascq;
+      status = kSsErr;
+    }
+  } else if (srb.target == 0 && f.target != 0 && srb.host_adapter == scanner_adapter) {
+    answer_disk(srb);
+  } else {
+    srb.host_status = kHostSelectionTimeout;
+    status = kSsErr;
+  }
+  store_status(srb, status);
+}
+
+std::unique_ptr<AspiModule> EmulatedAspiLoader::load(std::string_view) {
+  ++loads_;
+  if (scanner_->config().faults.no_manager) return nullptr;
+  return std::make_unique<EmulatedAspi>(scanner_);
+}
+
+}  // namespace fwload::emulator

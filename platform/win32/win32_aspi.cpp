@@ -1,0 +1,78 @@
+#include <windows.h>
+
+#include <string>
+
+#include "platform/aspi_loader.h"
+
+namespace fwload {
+namespace {
+
+using SupportInfoFn = DWORD(__cdecl*)();
+using SendCommandFn = DWORD(__cdecl*)(void*);
+
+constexpr std::uint8_t kScAbortSrb = 3;
+
+struct AbortRequestBlock {
+  std::uint8_t command;
+  std::uint8_t status;
+  std::uint8_t host_adapter;
+  std::uint8_t flags;
+  std::uint32_t reserved;
+  void* to_abort;
+};
+
+template <typename Fn>
+Fn entry_point(HMODULE module, const char* name) {
+  return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+class Win32AspiModule : public AspiModule {
+ public:
+  explicit Win32AspiModule(HMODULE module) : module_(module) {
+    support_info_ = entry_point<SupportInfoFn>(module_, "GetASPI32SupportInfo");
+    send_ = entry_point<SendCommandFn>(module_, "SendASPI32Command");
+  }
+  ~Win32AspiModule() override { FreeLibrary(module_); }
+
+  bool has_entry(std::string_view entry) override {
+    const std::string name(entry);
+    return GetProcAddress(module_, name.c_str()) != nullptr;
+  }
+  std::uint32_t get_support_info() override {
+    return support_info_ != nullptr ? support_info_() : 0;
+  }
+  void send_command(ScsiRequestBlock& srb) override {
+    if (send_ != nullptr) send_(&srb);
+  }
+  void abort(ScsiRequestBlock& srb) override {
+    if (send_ == nullptr) return;
+    AbortRequestBlock request{kScAbortSrb, 0, srb.host_adapter, 0, 0, &srb};
+    send_(&request);
+    // The manager ends the request as aborted; give it a moment to say so.
+    for (int i = 0; i < 200 && load_status(srb) == kSsPending; ++i) Sleep(10);
+  }
+
+ private:
+  HMODULE module_;
+  SupportInfoFn support_info_ = nullptr;
+  SendCommandFn send_ = nullptr;
+};
+
+class Win32AspiLoader : public AspiLoader {
+ public:
+  std::unique_ptr<AspiModule> load(std::string_view name) override {
+    const std::string file(name);
+    HMODULE module = LoadLibraryA(file.c_str());
+    // Values below 32 are the old error codes of a failed load.
+    if (reinterpret_cast<UINT_PTR>(module) < 32) return nullptr;
+    return std::make_unique<Win32AspiModule>(module);
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<AspiLoader> make_platform_aspi_loader() {
+  return std::make_unique<Win32AspiLoader>();
+}
+
+}  // namespace fwload

@@ -1,0 +1,67 @@
+// The SCSI commands the tool sends to the scanner, each with its fixed CDB, and the wait for a
+// request to complete while the window stays served.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+
+#include "scsi/scsi_state.h"
+
+namespace fwload {
+
+enum class DataDirection { None, In, Out };
+
+struct Cdb {
+  std::array<std::uint8_t, 16> bytes{};
+  std::uint8_t length = 0;
+};
+
+Cdb cdb_test_unit_ready();
+Cdb cdb_inquiry();
+Cdb cdb_prepare_download();
+Cdb cdb_write_buffer(std::uint8_t buffer_id, std::uint32_t offset, std::uint32_t length);
+Cdb cdb_vendor_write(std::uint8_t code, std::uint32_t length);
+Cdb cdb_vendor_read(std::uint8_t code, std::uint32_t length);
+Cdb cdb_read_versions(std::uint8_t length);
+Cdb cdb_read_data(std::uint32_t length);
+
+// How long a request may stay pending before it is abandoned; a scanner that saves its
+// firmware gets longer (see the download).
+inline constexpr std::chrono::milliseconds kRequestBound{60'000};
+
+// Result codes: the target status (0 = good) when the request completed and the target status
+// was not CHECK CONDITION; 0x100 + ASPI status when it ended otherwise; 0x200 + ASPI status on
+// CHECK CONDITION, with the last sense set.
+inline bool is_check_condition(std::uint16_t result) {
+  return (result & 0xF00) == 0x200;
+}
+inline bool is_transport_failure(std::uint16_t result) {
+  return (result & 0xF00) != 0;
+}
+
+// Sends `cdb` on `block` to the selected adapter's `target` and waits for it. A request still
+// pending after `bound` is abandoned: 0x100 + aborted, with the last sense set to the tool's
+// "Scanner is busy." condition.
+std::uint16_t send_and_wait(ScsiState& state, ScsiIo& io, ScsiRequestBlock& block,
+                            std::uint8_t target, const Cdb& cdb, DataDirection direction,
+                            std::uint8_t* data, std::uint32_t length,
+                            std::chrono::milliseconds bound = kRequestBound);
+
+std::uint16_t test_unit_ready(ScsiState& state, ScsiIo& io, std::uint8_t target);
+// 96 bytes into state.inquiry_data (cleared first).
+std::uint16_t inquiry(ScsiState& state, ScsiIo& io, std::uint8_t target);
+std::uint16_t prepare_download(ScsiState& state, ScsiIo& io, std::uint8_t target);
+std::uint16_t write_buffer(ScsiState& state, ScsiIo& io, std::uint8_t target, std::uint32_t length,
+                           const std::uint8_t* data, std::uint32_t offset, std::uint8_t buffer_id,
+                           std::chrono::milliseconds bound = kRequestBound);
+std::uint16_t vendor_write(ScsiState& state, ScsiIo& io, std::uint8_t target, std::uint8_t code,
+                           const std::uint8_t* data, std::uint32_t length);
+std::uint16_t vendor_read(ScsiState& state, ScsiIo& io, std::uint8_t target, std::uint8_t code,
+                          std::uint8_t* data, std::uint32_t length);
+std::uint16_t read_versions(ScsiState& state, ScsiIo& io, std::uint8_t target, std::uint8_t* data,
+                            std::uint8_t length);
+std::uint16_t read_data(ScsiState& state, ScsiIo& io, std::uint8_t target, std::uint32_t length,
+                        std::uint8_t* data);
+
+}  // namespace fwload

@@ -1,0 +1,118 @@
+#include "scsi/discovery.h"
+
+#include "scsi/commands.h"
+#include "scsi/sense.h"
+
+namespace fwload {
+namespace {
+
+constexpr std::string_view kVendors[] = {"Q.T.R.  ", "ZENTARIO", "PELKO   ", "VIREX   ",
+                                         "ORVEL   "};
+constexpr std::uint8_t kScannerDeviceType = 6;
+constexpr int kTargets = 8;
+
+std::string_view bytes_as_text(const std::array<std::uint8_t, kInquiryLength>& data,
+                               std::size_t first, std::size_t count) {
+  return std::string_view(reinterpret_cast<const char*>(data.data()) + first, count);
+}
+
+bool starts(std::string_view text, std::string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
+
+char at(std::string_view text, std::size_t i) {
+  return i < text.size() ? text[i] : '\0';
+}
+
+}  // namespace
+
+void release_aspi(ScsiState& state) {
+  state.aspi_module.reset();
+}
+
+std::uint8_t model_class_of(std::string_view product) {
+  if (starts(product, "TR-M316") || starts(product, "HV Scanner 3600")) return 3;
+  if (starts(product, "TR-M718") || starts(product, "PL-5170") ||
+      starts(product, "HV Scanner 2600")) {
+    return 4;
+  }
+  if (starts(product, "TR-MM73")) return 2;
+  if (starts(product, "TR-MM")) return 1;
+  return 0;
+}
+
+ImprinterFlags imprinter_flags_of(std::string_view vendor, std::string_view product,
+                                  std::uint8_t byte37, std::uint8_t byte39) {
+  ImprinterFlags f;
+  if (starts(vendor, "ORVEL")) {
+    f.pre = (byte37 & 0x10) != 0 ? 1 : 0;
+    f.post = (byte39 & 0x10) != 0 ? 1 : 0;
+    return f;
+  }
+  if (starts(product, "TR-MM730") && at(product, 8) == 'n') f.post = 1;
+  if (starts(product, "TR-M316") || starts(product, "TR-M718")) {
+    if (at(product, 9) == 'f') {
+      f.pre = 1;
+      if (at(product, 10) == 'b') f.post = 1;
+    }
+    if (at(product, 9) == 'b') f.post = 1;
+  }
+  if (starts(product, "PL-5170")) {
+    if (at(product, 8) == 'f') f.pre = 1;
+    if (at(product, 8) == 'b') f.post = 1;
+  }
+  return f;
+}
+
+int find_scanner(ScsiState& s, ScsiIo& io, bool quiet) {
+  if (!s.aspi_module) {
+    s.aspi_module = io.loader.load(kAspiLibraryName);
+    if (!s.aspi_module) {
+      show_scanner_message(io.ui, kLoadLibraryError);
+      return 0;
+    }
+  }
+  // The entry points are looked up on every search, so that a manager without them is never
+  // called, however often the search is repeated.
+  if (!s.aspi_module->has_entry("GetASPI32SupportInfo")) {
+    show_scanner_message(io.ui, kSupportInfoMissing);
+    return 0;
+  }
+  if (!s.aspi_module->has_entry("SendASPI32Command")) {
+    show_scanner_message(io.ui, kSendCommandMissing);
+    return 0;
+  }
+  const std::uint32_t info = s.aspi_module->get_support_info();
+  if (((info >> 8) & 0xFF) != kSsComp) {
+    show_scanner_message(io.ui, kAspiNotInitialized);
+    return 0;
+  }
+  const unsigned adapters = info & 0xFF;
+  for (unsigned adapter = 0; adapter < adapters; ++adapter) {
+    s.host_adapter_id = static_cast<std::uint8_t>(adapter);
+    for (int target = 0; target < kTargets; ++target) {
+      const std::uint16_t result = inquiry(s, io, static_cast<std::uint8_t>(target));
+      if (result == 0x100 + kSsInvalidHa || result == 0x100 + kSsFailedInit) break;
+      if (result != 0) continue;
+      const std::string_view vendor = bytes_as_text(s.inquiry_data, 8, 8);
+      const std::string_view product = bytes_as_text(s.inquiry_data, 16, 16);
+      s.scanner_vendor.assign(vendor);
+      s.scanner_product.assign(product);
+      s.scanner_revision.assign(bytes_as_text(s.inquiry_data, 32, 4));
+      bool supported = false;
+      for (std::string_view v : kVendors) supported = supported || vendor == v;
+      if ((s.inquiry_data[0] & 0x1F) != kScannerDeviceType || !supported) continue;
+      s.target_id = static_cast<std::uint8_t>(target);
+      s.scanner_model_class = model_class_of(product);
+      const ImprinterFlags flags =
+          imprinter_flags_of(vendor, product, s.inquiry_data[37], s.inquiry_data[39]);
+      s.pre_imprinter_fitted = flags.pre;
+      s.post_imprinter_fitted = flags.post;
+      return 1;
+    }
+  }
+  if (!quiet) io.ui.message_box("Scanner Error", "No Target Device !!");
+  return 0;
+}
+
+}  // namespace fwload

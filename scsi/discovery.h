@@ -1,0 +1,33 @@
+// Binding to the ASPI manager and finding the one supported scanner on its buses.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "scsi/scsi_state.h"
+
+namespace fwload {
+
+inline constexpr std::string_view kAspiLibraryName = "WNASPI32.DLL";
+
+// Loads the manager if needed and searches adapters, then targets 0 to 7 (LUN 0), for a
+// scanner of a supported vendor. Returns 1 with the selected scanner described in `state`,
+// or 0 after the message: the manager's own failures always; "No Target Device !!" unless
+// `quiet` (the About and Command paths say so in their fields).
+int find_scanner(ScsiState& state, ScsiIo& io, bool quiet = false);
+
+// Unloads the manager (the next search loads it again).
+void release_aspi(ScsiState& state);
+
+// Model class 0-4 of a product identification.
+std::uint8_t model_class_of(std::string_view product);
+
+struct ImprinterFlags {
+  std::uint8_t pre = 0;
+  std::uint8_t post = 0;
+};
+// The imprinter units a scanner carries, from its vendor, product and INQUIRY bytes 37 and 39.
+ImprinterFlags imprinter_flags_of(std::string_view vendor, std::string_view product,
+                                  std::uint8_t byte37, std::uint8_t byte39);
+
+}  // namespace fwload

@@ -1,0 +1,120 @@
+#include "scsi/download.h"
+
+#include <chrono>
+
+#include "scsi/commands.h"
+#include "scsi/discovery.h"
+#include "scsi/sense.h"
+
+namespace fwload {
+
+int writing_seconds_for(std::uint8_t kind) {
+  switch (kind) {
+    case 2:
+      return 11;
+    case 3:
+      return 350;
+    case 4:
+    case 6:
+    case 8:
+      return 130;
+    case 5:
+    case 7:
+      return 16;
+    default:
+      return 50;
+  }
+}
+
+int download_buffer_for(const ScsiState& s, const FirmwareState& f, int imprinter_side) {
+  const std::string_view product = s.scanner_product.view();
+  const bool family_3600 = product.substr(0, 13) == "HV Scanner 36";
+  const bool family_2600 = product.substr(0, 13) == "HV Scanner 26";
+  if (!family_3600 && !family_2600) return -1;
+  const std::uint8_t kind = f.FirmwareTargetCode;
+  const bool any_imprinter = s.pre_imprinter_fitted != 0 || s.post_imprinter_fitted != 0;
+  if (kind == 6 || kind == 8) {
+    if (!any_imprinter) return -1;
+    // Unit files go to the imprinter chosen in the main window.
+    if (imprinter_side == 0) return s.pre_imprinter_fitted != 0 ? 3 : -1;
+    return s.post_imprinter_fitted != 0 ? 2 : -1;
+  }
+  if (family_3600 && kind == 5 && f.scanner_name == "HVS 3600") return f.download_target_code;
+  if (family_2600 && kind == 7 && f.scanner_name == "HVS 2600") return f.download_target_code;
+  return -1;
+}
+
+int download_over_scsi(ScsiState& s, ScsiIo& io, FirmwareState& f, int imprinter_side) {
+  io.ui.wait_cursor();
+  ArrowOnExit restore_cursor(io.ui);
+  if (find_scanner(s, io) == 0) return 0;
+
+  std::uint16_t result = 0;
+  bool ready = false;
+  for (int attempt = 0; attempt < kReadinessTries && !ready; ++attempt) {
+    result = test_unit_ready(s, io, s.target_id);
+    ready = result == 0 || (is_check_condition(result) &&
+                            is_ignorable_condition(s.sense_key, s.sense_asc, s.sense_ascq));
+  }
+  if (!ready) {
+    if (is_check_condition(result)) {
+      show_scanner_message(io.ui, s.sense_key, s.sense_asc, s.sense_ascq);
+    } else {
+      show_scanner_message(io.ui, kScannerBusy);
+    }
+    return 0;
+  }
+
+  const int buffer = download_buffer_for(s, f, imprinter_side);
+  if (buffer < 0 || f.image.size() != kImageSize) {
+    show_scanner_message(io.ui, kFileNotForScanner);
+    return 0;
+  }
+  const auto buffer_id = static_cast<std::uint8_t>(buffer);
+  f.download_target_code = buffer_id;
+
+  prepare_download(s, io, s.target_id);
+
+  const std::uint32_t total = f.end_address + 1;
+  bool sent = false;
+  for (int pass = 0; pass < kDownloadPasses && !sent; ++pass) {
+    std::uint32_t position = 0;
+    std::uint32_t remaining = total;
+    bool failed = false;
+    while (remaining > 0 && !failed) {
+      const std::uint32_t length = remaining > kDownloadBlock - 1 ? kDownloadBlock : remaining;
+      result =
+          write_buffer(s, io, s.target_id, length, f.image.data() + position, position, buffer_id);
+      if (is_transport_failure(result)) {
+        failed = true;
+        break;
+      }
+      position += kDownloadBlock;
+      remaining -= length;
+      io.ui.progress(static_cast<int>(100 - static_cast<std::uint64_t>(remaining) * 100 / total));
+      io.ui.pump_one();
+      io.ui.wait_cursor();
+    }
+    sent = !failed;
+  }
+  if (!sent) {
+    show_scanner_message(io.ui, s.sense_key, s.sense_asc, s.sense_ascq);
+    return 0;
+  }
+
+  // The scanner saves the firmware while the countdown runs; the wait for it is bounded well
+  // beyond the expected time.
+  const int seconds = writing_seconds_for(f.FirmwareTargetCode);
+  io.timer.WritingSecondsLeft = seconds;
+  io.timer.WritingCountdownActive = 1;
+  result = write_buffer(s, io, s.target_id, 0, f.image.data(), 0, buffer_id,
+                        std::chrono::seconds(2 * seconds + 60));
+  io.timer.WritingCountdownActive = 0;
+  if (is_transport_failure(result)) {
+    show_scanner_message(io.ui, s.sense_key, s.sense_asc, s.sense_ascq);
+    return 0;
+  }
+  return 1;
+}
+
+}  // namespace fwload

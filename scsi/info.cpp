@@ -1,0 +1,82 @@
+#include "scsi/info.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "res/string_table.h"
+#include "scsi/commands.h"
+#include "scsi/discovery.h"
+
+namespace fwload {
+namespace {
+
+constexpr std::uint8_t kVersionSizes[] = {12, 20, 24};
+
+// A 4-character field of the reply, cut at a zero byte.
+std::string field(const std::array<std::uint8_t, 32>& reply, std::size_t offset) {
+  const char* text = reinterpret_cast<const char*>(reply.data() + offset);
+  return std::string(text, strnlen(text, 4));
+}
+
+std::string field_or_none(const std::array<std::uint8_t, 32>& reply, std::size_t offset) {
+  return reply[offset] == 0 ? std::string(table_string(kStrNone)) : field(reply, offset);
+}
+
+std::string label(int id) {
+  return std::string(table_string(id));
+}
+
+}  // namespace
+
+ScannerInfo read_scanner_info_scsi(ScsiState& s, ScsiIo& io) {
+  ScannerInfo info;
+  release_aspi(s);
+  int level = 0;
+  std::array<std::uint8_t, 32> reply{};
+  if (find_scanner(s, io, /*quiet=*/true) != 0) {
+    char id[16];
+    std::snprintf(id, sizeof id, "#%u", static_cast<unsigned>(s.host_adapter_id));
+    info.host = id;
+    std::snprintf(id, sizeof id, "#%u", static_cast<unsigned>(s.target_id));
+    info.target = id;
+    info.vendor = std::string(s.scanner_vendor.view());
+    info.product = std::string(s.scanner_product.view());
+    for (int attempt = 0; attempt < 11; ++attempt) {
+      if (test_unit_ready(s, io, s.target_id) == 0) break;
+    }
+    // All three sizes are asked for; the last one answered decides the layout.
+    for (int i = 0; i < 3; ++i) {
+      if (read_versions(s, io, s.target_id, reply.data(), kVersionSizes[i]) == 0) level = i + 1;
+    }
+  } else {
+    s.scanner_vendor.assign(kNoDeviceText);
+    s.scanner_product.assign(kNoDeviceText);
+    s.scanner_revision.assign(kNoDeviceText.substr(0, 4));
+    info.vendor = info.product = info.host = info.target = std::string(kNoDeviceText);
+  }
+
+  switch (level) {
+    case 1:
+      info.version_label = {label(74), label(75), label(76), ""};
+      info.version_value = {field(reply, 0), field(reply, 4), field(reply, 8), ""};
+      break;
+    case 2:
+      info.version_label = {label(77), label(78), label(79), ""};
+      info.version_value = {field(reply, 4), field(reply, 12), field_or_none(reply, 16), ""};
+      break;
+    case 3:
+      info.version_label = {label(78), label(85), label(86), ""};
+      info.version_value = {field(reply, 4), field_or_none(reply, 20), field_or_none(reply, 16),
+                            ""};
+      break;
+    default:
+      info.version_label = {label(75), "", "", ""};
+      info.version_value = {info.vendor == kNoDeviceText ? std::string(kNoDeviceText)
+                                                         : std::string(s.scanner_revision.view()),
+                            "", "", ""};
+      break;
+  }
+  return info;
+}
+
+}  // namespace fwload

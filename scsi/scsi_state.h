@@ -1,0 +1,63 @@
+// What the SCSI code knows between commands: the bound ASPI manager, the selected scanner and
+// its identity, the two request blocks and the last sense.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+#include "platform/aspi.h"
+#include "platform/timer_state.h"
+#include "platform/ui.h"
+#include "scsi/srb.h"
+
+namespace fwload {
+
+inline constexpr std::size_t kInquiryLength = 96;
+inline constexpr std::string_view kNoDeviceText = "No device !";
+
+// Fixed text buffers of the identity: always terminated.
+template <std::size_t N>
+struct FixedText {
+  std::array<char, N + 1> chars{};
+  void assign(std::string_view text) {
+    const std::size_t n = text.size() < N ? text.size() : N;
+    for (std::size_t i = 0; i < n; ++i) chars[i] = text[i];
+    chars[n] = '\0';
+  }
+  std::string_view view() const { return std::string_view(chars.data()); }
+};
+
+struct ScsiState {
+  std::unique_ptr<AspiModule> aspi_module;  // kept loaded between searches
+  std::uint8_t host_adapter_id = 0;
+  std::uint8_t target_id = 0;
+  std::array<std::uint8_t, kInquiryLength> inquiry_data{};
+  FixedText<8> scanner_vendor;
+  FixedText<16> scanner_product;
+  FixedText<4> scanner_revision;
+  std::uint8_t scanner_model_class = 0;
+  std::uint8_t pre_imprinter_fitted = 0;
+  std::uint8_t post_imprinter_fitted = 0;
+
+  // The first block carries TEST UNIT READY and INQUIRY, the second every other command.
+  ScsiRequestBlock inquiry_block{};
+  ScsiRequestBlock command_block{};
+
+  // The last sense, cleared at the start of every wait.
+  std::uint8_t sense_eom = 0;
+  std::uint8_t sense_ili = 0;
+  std::uint8_t sense_key = 0;
+  std::uint8_t sense_asc = 0;
+  std::uint8_t sense_ascq = 0;
+};
+
+// What the SCSI operations use of the platform.
+struct ScsiIo {
+  Ui& ui;
+  AspiLoader& loader;
+  TimerState& timer;
+};
+
+}  // namespace fwload
