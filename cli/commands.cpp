@@ -148,9 +148,10 @@ int transfer(const CliArgs& args, CliEnv& env) {
   const int sent = download_over_scsi(scsi, scsi_io, state, args.post ? 1 : 0);
   ui.end_progress_line();
   if (sent != 1) return kExitFailure;
+  std::string product(scsi.scanner_product.view());
+  product.erase(product.find_last_not_of(' ') + 1);
   std::fprintf(env.out, "Transferred %s to %s (target #%u), buffer %u, %u bytes.\n",
-               args.file.c_str(), std::string(scsi.scanner_product.view()).c_str(),
-               static_cast<unsigned>(scsi.target_id),
+               args.file.c_str(), product.c_str(), static_cast<unsigned>(scsi.target_id),
                static_cast<unsigned>(state.download_target_code),
                static_cast<unsigned>(state.end_address + 1));
   return std::fflush(env.out) == 0 ? kExitOk : kExitFailure;

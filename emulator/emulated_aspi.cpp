@@ -23,8 +23,10 @@ void answer_disk(ScsiRequestBlock& srb) {
 
 }  // namespace
 
-EmulatedAspi::EmulatedAspi(std::shared_ptr<Scanner> scanner)
-    : scanner_(std::move(scanner)), worker_([this] { run(); }) {}
+EmulatedAspi::EmulatedAspi(std::shared_ptr<Scanner> scanner, bool own_thread)
+    : scanner_(std::move(scanner)), own_thread_(own_thread) {
+  if (own_thread_) worker_ = std::thread([this] { run(); });
+}
 
 EmulatedAspi::~EmulatedAspi() {
   {
@@ -32,7 +34,7 @@ EmulatedAspi::~EmulatedAspi() {
     stopping_ = true;
   }
   wake_.notify_all();
-  worker_.join();
+  if (worker_.joinable()) worker_.join();
   // Requests never completed are ended as aborted, so no caller waits on them.
   for (ScsiRequestBlock* srb : queue_) store_status(*srb, kSsAborted);
 }
@@ -53,6 +55,7 @@ std::uint32_t EmulatedAspi::get_support_info() {
 
 void EmulatedAspi::send_command(ScsiRequestBlock& srb) {
   store_status(srb, kSsPending);
+  if (!own_thread_) return;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     queue_.push_back(&srb);
@@ -61,6 +64,12 @@ void EmulatedAspi::send_command(ScsiRequestBlock& srb) {
 }
 
 void EmulatedAspi::abort(ScsiRequestBlock& srb) {
+  if (!own_thread_) {
+    // The completing thread is the caller's; the request ends when it has written the status.
+    while (load_status(srb) == kSsPending)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return;
+  }
   std::unique_lock<std::mutex> lock(mutex_);
   for (auto it = queue_.begin(); it != queue_.end(); ++it) {
     if (*it == &srb) {

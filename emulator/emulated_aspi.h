@@ -16,7 +16,9 @@ namespace fwload::emulator {
 
 class EmulatedAspi : public AspiModule {
  public:
-  explicit EmulatedAspi(std::shared_ptr<Scanner> scanner);
+  // With `own_thread` the requests complete on a worker thread of this object; without it the
+  // caller completes each sent request with complete() on a thread of its own.
+  explicit EmulatedAspi(std::shared_ptr<Scanner> scanner, bool own_thread = true);
   ~EmulatedAspi() override;
 
   bool has_entry(std::string_view entry) override;
@@ -25,10 +27,11 @@ class EmulatedAspi : public AspiModule {
   void abort(ScsiRequestBlock& srb) override;
 
   Scanner& scanner() { return *scanner_; }
+  // Waits the configured latency, executes the request and writes its results and status.
+  void complete(ScsiRequestBlock& srb);
 
  private:
   void run();
-  void complete(ScsiRequestBlock& srb);
   int adapters() const;
 
   std::shared_ptr<Scanner> scanner_;
@@ -38,6 +41,7 @@ class EmulatedAspi : public AspiModule {
   std::deque<ScsiRequestBlock*> queue_;
   ScsiRequestBlock* running_ = nullptr;
   bool stopping_ = false;
+  bool own_thread_;
   std::thread worker_;
 };
 

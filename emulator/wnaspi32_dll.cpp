@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -43,14 +44,19 @@ void write_log(const std::string& line) {
   }
 }
 
-// The manager of this process, made on first use from the environment. It completes requests
-// on a thread of its own, so the library stays loaded once used (a FreeLibrary must not unmap
-// the code that thread runs), and the scanner keeps its state across loads, as hardware would.
+HMODULE g_module = nullptr;
+
+// The manager of this library's life in the process: made on first use from the environment,
+// ended when the library is unloaded (its scanner starts afresh on the next load, as after a
+// bus reset).
+std::unique_ptr<fwload::emulator::EmulatedAspi>& manager_slot() {
+  static std::unique_ptr<fwload::emulator::EmulatedAspi> instance;
+  return instance;
+}
+
 fwload::emulator::EmulatedAspi* manager() {
-  static fwload::emulator::EmulatedAspi* const instance = [] {
-    HMODULE self = nullptr;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-                       reinterpret_cast<LPCSTR>(&write_log), &self);
+  auto& instance = manager_slot();
+  if (!instance) {
     std::string spec = environment("FWLOAD_EMULATE");
     if (spec.empty()) spec = "hvs3600";
     std::string error;
@@ -59,12 +65,18 @@ fwload::emulator::EmulatedAspi* manager() {
       write_log("bad FWLOAD_EMULATE: " + error);
       config = fwload::emulator::parse_emulator_config("hvs3600:noscanner", nullptr);
     }
-    g_log_path = environment("FWLOAD_EMULATOR_LOG");
     auto scanner = std::make_shared<fwload::emulator::Scanner>(*config);
     scanner->set_log_sink(write_log);
-    return new fwload::emulator::EmulatedAspi(scanner);
-  }();
-  return instance;
+    instance = std::make_unique<fwload::emulator::EmulatedAspi>(scanner, /*own_thread=*/false);
+  }
+  return instance.get();
+}
+
+// Each request completes on a thread of its own that holds a reference to this library, so
+// that a FreeLibrary by the program never unmaps code a request thread still runs.
+DWORD WINAPI complete_request(void* request) {
+  manager()->complete(*static_cast<fwload::ScsiRequestBlock*>(request));
+  FreeLibraryAndExitThread(g_module, 0);
 }
 
 }  // namespace
@@ -78,7 +90,19 @@ __declspec(dllexport) DWORD __cdecl GetASPI32SupportInfo(void) {
 __declspec(dllexport) DWORD __cdecl SendASPI32Command(void* request) {
   auto* bytes = static_cast<std::uint8_t*>(request);
   if (bytes[0] == fwload::kScExecScsiCmd) {
-    manager()->send_command(*static_cast<fwload::ScsiRequestBlock*>(request));
+    auto& srb = *static_cast<fwload::ScsiRequestBlock*>(request);
+    manager()->send_command(srb);
+    HMODULE reference = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                       reinterpret_cast<LPCSTR>(&complete_request), &reference);
+    HANDLE thread = CreateThread(nullptr, 0, complete_request, request, 0, nullptr);
+    if (thread == nullptr) {
+      FreeLibrary(reference);
+      srb.host_status = 0x0E;
+      fwload::store_status(srb, fwload::kSsErr);
+      return fwload::kSsErr;
+    }
+    CloseHandle(thread);
     return fwload::kSsPending;
   }
   if (bytes[0] == kScAbortSrb) {
@@ -89,6 +113,18 @@ __declspec(dllexport) DWORD __cdecl SendASPI32Command(void* request) {
   }
   bytes[1] = fwload::kSsInvalidSrb;
   return fwload::kSsInvalidSrb;
+}
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    g_module = instance;
+    g_log_path = environment("FWLOAD_EMULATOR_LOG");
+    write_log("manager loaded");
+  } else if (reason == DLL_PROCESS_DETACH) {
+    write_log("manager unloaded");
+    manager_slot().reset();
+  }
+  return TRUE;
 }
 
 }  // extern "C"

@@ -332,6 +332,106 @@ TEST_F(Cli, UsageHelpAndVersion) {
   EXPECT_EQ(version.out.rfind("fwload-cli 5.00", 0), 0u) << version.out;
 }
 
+TEST_F(Cli, TransferToTheEmulatedScanner) {
+  generate("five.mot", {"--model", "5"});
+  const RunResult r = cli({"transfer", path("five.mot"), "--emulate", "hvs3600:commit-ms=2500"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(r.out.find("Transferred " + path("five.mot") + " to HV Scanner 3600"),
+            std::string::npos)
+      << r.out;
+  // Without a terminal the countdown is reported in whole lines.
+  EXPECT_EQ(r.err, "Now Writing... 15 SEC\n");
+  generate("unit.mot", {"--model", "6"});
+  const RunResult post = cli({"transfer", path("unit.mot"), "--post", "--emulate=hvs3600"});
+  EXPECT_EQ(post.exit_code, 0) << post.err;
+  EXPECT_NE(post.out.find("buffer 2"), std::string::npos) << post.out;
+  const RunResult pre = cli({"transfer", path("unit.mot"), "--emulate=hvs3600"});
+  EXPECT_NE(pre.out.find("buffer 3"), std::string::npos) << pre.out;
+  // A scanner on the second adapter, behind an invalid first one.
+  EXPECT_EQ(cli({"transfer", path("five.mot"), "--emulate", "hvs3600:badadapter"}).exit_code, 0);
+}
+
+TEST_F(Cli, TransferFailuresSayWhatHappened) {
+  generate("five.mot", {"--model", "5"});
+  generate("unit.mot", {"--model", "8"});
+  struct Case {
+    std::string file, spec, err;
+    std::vector<std::string> extra = {};
+  };
+  const std::vector<Case> cases = {
+      {"five.mot", "hvs2600",
+       "DownLoad Message: This file cannot use with the current scanner !\n"},
+      {"unit.mot",
+       "hvs3600-pre",
+       "DownLoad Message: This file cannot use with the current scanner !\n",
+       {"--post"}},
+      {"five.mot", "hvs3600:notready=11", "Scanner Message: Scanner is not ready.\n"},
+      {"five.mot", "hvs3600:busy=11", "Source Message: Scanner is busy.\n"},
+      {"five.mot", "hvs3600:block=1@*", "Scanner Message: Image transfer error occured.\n"},
+      {"five.mot", "hvs3600:commit", "Scanner Message: EEPROM write error occured in Scanner.\n"},
+      {"five.mot", "hvs3600:noscanner", "Scanner Error: No Target Device !!\n"},
+      {"five.mot", "hvs3600:nomanager", "Source Message: Load Library error !!\n"},
+      {"five.mot", "hvs3600:noentry=info", "Source Message: GetSupportInfo Adress error !!\n"},
+      {"five.mot", "hvs3600:noentry=send", "Source Message: GetASPICommand Adress error !!\n"},
+      {"five.mot", "hvs3600:supportinfo=4",
+       "Source Message: ASPI for Windows is not initialized !!\n"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"transfer", path(c.file), "--emulate", c.spec};
+    args.insert(args.end(), c.extra.begin(), c.extra.end());
+    const RunResult r = cli(args);
+    EXPECT_EQ(r.exit_code, 1) << c.spec;
+    EXPECT_EQ(r.err, c.err) << c.spec;
+    EXPECT_EQ(r.out, "") << c.spec;
+  }
+}
+
+TEST_F(Cli, InfoPrintsTheAboutRows) {
+  RunResult r = cli({"info", "--emulate", "hvs3600"});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out,
+            "Vendor ID : ORVEL   \nProducts ID : HV Scanner 3600 \n"
+            "Mecha-Control Unit Version : 1.00\nPre-Imprinter Unit Version : 2.10\n"
+            "Post-Imprinter Unit Version : 2.00\nCurrent SCSI Host ID : #0\n"
+            "Current SCSI Target ID : #3\n");
+  r = cli({"info", "--emulate", "m7180:target=6"});
+  EXPECT_EQ(r.out,
+            "Vendor ID : PELKO   \nProducts ID : TR-M7180        \nSCSI Unit Version : 2.00\n"
+            "Mecha-Control Unit Version : 2.01\nImprinter Unit Version : None\n"
+            "Current SCSI Host ID : #0\nCurrent SCSI Target ID : #6\n");
+  r = cli({"info", "--emulate", "mm730n"});
+  EXPECT_NE(r.out.find("Boot Version : 1.10\nProgram Version : 3.02\nImage Table Version : 1.40\n"),
+            std::string::npos)
+      << r.out;
+  r = cli({"info", "--emulate", "hvs3600:noscanner"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out,
+            "Vendor ID : No device !\nProducts ID : No device !\nProgram Version : No device !\n"
+            "Current SCSI Host ID : No device !\nCurrent SCSI Target ID : No device !\n");
+  EXPECT_EQ(r.err, "");
+  r = cli({"info", "--emulate", "hvs3600:nomanager"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.err, "Source Message: Load Library error !!\n");
+}
+
+TEST_F(Cli, EmulatorUsage) {
+  const RunResult help = cli({"info", "--emulate", "help"});
+  EXPECT_EQ(help.exit_code, 0);
+  EXPECT_NE(help.out.find("hvs3600-pre"), std::string::npos);
+  EXPECT_NE(help.out.find("notready=N"), std::string::npos);
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"info", "--emulate", "hvs9"},
+        std::vector<std::string>{"info", "--emulate", "hvs3600:notready"},
+        std::vector<std::string>{"info", "x.mot"},
+        std::vector<std::string>{"identify", "x.mot", "--post"},
+        std::vector<std::string>{"convert", "x.mot", "--emulate", "hvs3600"},
+        std::vector<std::string>{"transfer"}}) {
+    const RunResult r = cli(args);
+    EXPECT_EQ(r.exit_code, 2) << args[0] << " " << args.back();
+    EXPECT_NE(r.err.find("usage: fwload-cli"), std::string::npos);
+  }
+}
+
 TEST_F(Cli, NoConfigFolderStillWorks) {
   generate("n.mot", {"--model", "2"});
   const RunResult r =

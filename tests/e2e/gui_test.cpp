@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -87,14 +88,15 @@ class Gui : public ::testing::Test {
   }
 
   // Runs the driver with `script`; returns its transcript, one entry per line.
-  std::vector<std::string> drive(const std::vector<std::string>& script) {
+  std::vector<std::string> drive(const std::vector<std::string>& script,
+                                 std::map<std::string, std::string> env = {}) {
     std::string text;
     for (const std::string& line : script) text += line + "\n";
     write_file(path("script.txt").string(), text);
     const RunResult r =
         run({kSource + "/scripts/lib/wine-run", kWinBuild + "/tests/e2e/driver/fwload_driver.exe",
              win_path(path("script.txt"))},
-            {}, 120000);
+            env, 120000);
     std::vector<std::string> lines;
     std::size_t pos = 0;
     while (pos < r.out.size()) {
@@ -328,51 +330,193 @@ TEST_F(Gui, PreAndPostForAnImprinterFile) {
   EXPECT_EQ(*(pre + 1), "checked 1030: 0");
 }
 
-TEST_F(Gui, UnattendedTransferFailsAndCloses) {
+// The emulated scanner's test library answers for WNASPI32.DLL; its log shows what it got.
+class GuiScsi : public Gui {
+ protected:
+  std::map<std::string, std::string> scanner(const std::string& spec) {
+    return {{"FWLOAD_EMULATE", spec}, {"FWLOAD_EMULATOR_LOG", win_path(path("scanner.log"))}};
+  }
+  std::vector<std::string> scanner_log() {
+    std::vector<std::string> lines;
+    std::string text = read_file(path("scanner.log").string());
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+      std::size_t end = text.find('\n', pos);
+      if (end == std::string::npos) end = text.size();
+      std::string line = text.substr(pos, end - pos);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      lines.push_back(line);
+      pos = end + 1;
+    }
+    return lines;
+  }
+  int count(const std::string& prefix) {
+    int n = 0;
+    for (const std::string& l : scanner_log()) n += l.rfind(prefix, 0) == 0;
+    return n;
+  }
+  std::vector<std::string> transfer(const std::string& file, const std::string& spec) {
+    return drive({"start " + exe() + " /T " + win_path(path(file)), "wait-window",
+                  "wait-text 109 Trans File", "wait-text 1007 Completed.|Failed.", "text 1007",
+                  "enabled 1002 1000 2", "command 2", "wait-exit"},
+                 scanner(spec));
+  }
+};
+
+TEST_F(GuiScsi, UnattendedTransferWithTheCountdownThenClose) {
   generate("a.mot", {"--model", "5"});
-  const auto t = drive({
-      "start " + exe() + " /T /C " + win_path(path("a.mot")),
-      "wait-exit",
-  });
-  // The SCSI transfer is not part of this build yet: the transfer fails with its message,
-  // and "/C " closes the program afterwards.
-  EXPECT_EQ(boxes(t), std::vector<std::string>{
-                          "Scanner Error: This program was built without the SCSI transfer."});
+  const auto t = drive({"start " + exe() + " /T /C " + win_path(path("a.mot")), "wait-window",
+                        "wait-text 1007 Now Writing...", "text 1007",
+                        "shot " + win_path(path("writing.bmp")), "wait-exit"},
+                       scanner("hvs3600:commit-ms=2500"));
+  EXPECT_TRUE(boxes(t).empty());
+  EXPECT_TRUE(contains(t, "text 1007: Now Writing... 15 SEC") ||
+              contains(t, "text 1007: Now Writing... 14 SEC"));
   EXPECT_TRUE(contains(t, "exit: 1"));
+  EXPECT_EQ(count("COMMIT id=0 "), 1);
+  EXPECT_EQ(count("WRITE BUFFER mode=05 id=0 offset=0x000000 length=8192"), 1);
+  keep_shot("writing.bmp", "mainbox-writing.png");
 }
 
-TEST_F(Gui, OptionSwitchAboutAndCommand) {
+TEST_F(GuiScsi, TransferCompletes) {
+  generate("a.mot", {"--model", "7"});
+  const auto t = transfer("a.mot", "hvs2600");
+  EXPECT_TRUE(boxes(t).empty());
+  EXPECT_TRUE(contains(t, "text 1007: Completed."));
+  EXPECT_TRUE(contains(t, "enabled 1002: 1"));
+  EXPECT_EQ(count("COMMIT id=0 "), 1);
+}
+
+TEST_F(GuiScsi, RefusedFileSendsNothing) {
+  generate("a.mot", {"--model", "5"});
+  const auto t = transfer("a.mot", "hvs2600");
+  EXPECT_EQ(boxes(t), std::vector<std::string>{
+                          "DownLoad Message: This file cannot use with the current scanner !"});
+  EXPECT_TRUE(contains(t, "text 1007: Failed."));
+  EXPECT_EQ(count("WRITE BUFFER"), 0);
+  EXPECT_GT(count("INQUIRY"), 0);
+  // The failed transfer unloaded the manager.
+  EXPECT_EQ(count("manager unloaded"), 1);
+}
+
+TEST_F(GuiScsi, ScannerNeverReady) {
+  generate("a.mot", {"--model", "5"});
+  const auto t = transfer("a.mot", "hvs3600:notready=11");
+  EXPECT_EQ(boxes(t), std::vector<std::string>{"Scanner Message: Scanner is not ready."});
+  EXPECT_EQ(count("TEST UNIT READY"), 11);
+  EXPECT_EQ(count("WRITE BUFFER"), 0);
+}
+
+TEST_F(GuiScsi, OpenDoorStillDownloads) {
+  generate("a.mot", {"--model", "5"});
+  const auto t = transfer("a.mot", "hvs3600:door");
+  EXPECT_TRUE(boxes(t).empty());
+  EXPECT_TRUE(contains(t, "text 1007: Completed."));
+}
+
+TEST_F(GuiScsi, BlockFailingInEveryPass) {
+  generate("a.mot", {"--model", "5"});
+  const auto t = transfer("a.mot", "hvs3600:block=2@*");
+  EXPECT_EQ(boxes(t), std::vector<std::string>{"Scanner Message: Image transfer error occured."});
+  EXPECT_EQ(count("WRITE BUFFER mode=05 id=0 offset=0x004000"), 3);
+  EXPECT_EQ(count("COMMIT"), 0);
+}
+
+TEST_F(GuiScsi, NoScannerAndNoManager) {
+  generate("a.mot", {"--model", "5"});
+  auto t = transfer("a.mot", "hvs3600:noscanner");
+  EXPECT_EQ(boxes(t), std::vector<std::string>{"Scanner Error: No Target Device !!"});
+  // Without the library beside it, the program finds no manager at all.
+  fs::create_directories(path("bare"));
+  fs::copy_file(kWinBuild + "/fwload.exe", path("bare/fwload.exe"));
+  t = drive({"start " + win_path(path("bare/fwload.exe")) + " /T " + win_path(path("a.mot")),
+             "wait-window", "wait-text 1007 Failed.", "command 2", "wait-exit"});
+  EXPECT_EQ(boxes(t), std::vector<std::string>{"Source Message: Load Library error !!"});
+}
+
+TEST_F(Gui, OptionSwitchAboutAndCommandWithoutAScanner) {
   generate("imp.mot", {"--model", "6", "--version", "3.21"});
-  const auto t = drive({
-      "start " + exe() + " " + win_path(path("imp.mot")),
-      "wait-window",
-      "wait-text 1007 Completed.",
-      "command 107",
-      "sleep 200",
-      "text 1014",
-      // Without a scanner the Command dialog opens nothing and says nothing.
-      "command 1004",
-      "sleep 500",
-      "command 1003",
-      "window About",
-      "sleep 300",
-      "text 100 101 107 108 111 102 103",
-      "shot " + win_path(path("about.bmp")),
-      "command 1",
-      "main",
-      "sleep 300",
-      "command 2",
-      "wait-exit",
-  });
+  const auto t = drive(
+      {
+          "start " + exe() + " " + win_path(path("imp.mot")),
+          "wait-window",
+          "wait-text 1007 Completed.",
+          "command 107",
+          "sleep 200",
+          "text 1014",
+          // Without a scanner the Command dialog opens nothing and says nothing.
+          "command 1004",
+          "sleep 500",
+          "command 1003",
+          "window About",
+          "sleep 300",
+          "text 100 101 107 108 111 102 103 104 1015 105 1016 109 110",
+          "command 1",
+          "main",
+          "sleep 300",
+          "command 2",
+          "wait-exit",
+      },
+      {{"FWLOAD_EMULATE", "hvs3600:noscanner"}});
   EXPECT_TRUE(contains(t, "text 1014: Option = ON"));
   EXPECT_TRUE(contains(t, "text 100: 5.00"));
   EXPECT_TRUE(contains(t, "text 101: Dec.10.1999."));
   EXPECT_TRUE(contains(t, "text 107: HVS 2600/3600"));
   EXPECT_TRUE(contains(t, "text 108: Document Printer"));
   EXPECT_TRUE(contains(t, "text 111: 3.21"));
+  for (const char* id : {"102", "103", "104", "109", "110"}) {
+    EXPECT_TRUE(contains(t, std::string("text ") + id + ": No device !")) << id;
+  }
+  EXPECT_TRUE(contains(t, "text 1015: Program Version :"));
+  EXPECT_TRUE(contains(t, "text 105: "));
+  EXPECT_TRUE(contains(t, "text 1016: "));
   EXPECT_TRUE(boxes(t).empty());
   EXPECT_TRUE(contains(t, "exit: 1"));
+}
+
+TEST_F(Gui, AboutAndCommandWithAScanner) {
+  generate("five.mot", {"--model", "5"});
+  const auto t = drive(
+      {
+          "start " + exe() + " " + win_path(path("five.mot")),
+          "wait-window",
+          "wait-text 1007 Completed.",
+          "command 1003",
+          "window About",
+          "sleep 300",
+          "text 102 103 104 105 106 112 1015 1016 1017 1018 109 110 107 108",
+          "shot " + win_path(path("about.bmp")),
+          "command 1",
+          "main",
+          "sleep 300",
+          "command 1004",
+          "window Command",
+          "shot " + win_path(path("command.bmp")),
+          "command 1",
+          "main",
+          "sleep 300",
+          "command 2",
+          "wait-exit",
+      },
+      {{"FWLOAD_EMULATE", "hvs3600"}});
+  EXPECT_TRUE(contains(t, "text 102: ORVEL   "));
+  EXPECT_TRUE(contains(t, "text 103: HV Scanner 3600 "));
+  EXPECT_TRUE(contains(t, "text 1015: Mecha-Control Unit Version :"));
+  EXPECT_TRUE(contains(t, "text 104: 1.00"));
+  EXPECT_TRUE(contains(t, "text 1016: Pre-Imprinter Unit Version :"));
+  EXPECT_TRUE(contains(t, "text 105: 2.10"));
+  EXPECT_TRUE(contains(t, "text 1017: Post-Imprinter Unit Version :"));
+  EXPECT_TRUE(contains(t, "text 106: 2.00"));
+  EXPECT_TRUE(contains(t, "text 1018: "));
+  EXPECT_TRUE(contains(t, "text 112: "));
+  EXPECT_TRUE(contains(t, "text 109: #0"));
+  EXPECT_TRUE(contains(t, "text 110: #3"));
+  EXPECT_TRUE(contains(t, "text 107: HVS 3600"));
+  EXPECT_TRUE(contains(t, "text 108: MECHA-CONTROL"));
+  EXPECT_TRUE(contains(t, "window: Command"));
+  EXPECT_TRUE(boxes(t).empty());
   keep_shot("about.bmp", "aboutbox.png");
+  keep_shot("command.bmp", "testbox-serial.png");
 }
 
 TEST_F(Gui, AllFourTemplatesRender) {

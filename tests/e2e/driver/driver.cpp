@@ -6,7 +6,8 @@
 //   window TITLE         make the top-level window TITLE of the program the target (waits)
 //   main                 make the main window the target again
 //   text ID              print the text of control ID of the target
-//   wait-text ID TEXT    wait until the text of control ID begins with TEXT
+//   wait-text ID TEXT    wait until the text of control ID begins with TEXT (or with one of
+//                        several texts separated by "|")
 //   enabled ID...        print whether the controls are enabled
 //   visible ID...        print whether the controls are visible
 //   checked ID...        print whether the buttons are checked
@@ -244,10 +245,17 @@ void run(const std::string& line) {
     }
   } else if (verb == "wait-text") {
     const int id = std::atoi(rest.c_str());
-    const std::string prefix = rest.substr(rest.find(' ') + 1);
+    std::vector<std::string> prefixes;
+    std::istringstream alternatives(rest.substr(rest.find(' ') + 1));
+    for (std::string p; std::getline(alternatives, p, '|');) prefixes.push_back(p);
     wait_for("text " + rest, [&] {
       HWND c = GetDlgItem(g_target, id);
-      return c != nullptr && window_text(c).rfind(prefix, 0) == 0;
+      if (c == nullptr) return false;
+      const std::string text = window_text(c);
+      for (const std::string& p : prefixes) {
+        if (text.rfind(p, 0) == 0) return true;
+      }
+      return false;
     });
     say("text " + std::to_string(id) + ": " + escape(window_text(GetDlgItem(g_target, id))));
   } else if (verb == "enabled" || verb == "visible" || verb == "checked") {
