@@ -25,6 +25,16 @@ for model in 1 2 3 4 5 6 7 8; do
     echo "model $model: convert output differs"; status=1
   fi
 done
+# The emulated scanner in process (a thread of its own completes the requests).
+"$fwgen" --model 5 -o "$work/t5.mot"
+if ! "$ROOT/scripts/lib/wine-run" "$windows" transfer "$(winpath "$work/t5.mot")" --emulate hvs3600 >"$work/t.out" 2>"$work/t.err"; then
+  echo "transfer --emulate failed: $(cat "$work/t.err")"; status=1
+fi
+expected=$("$native" info --emulate m3160fb)
+got=$("$ROOT/scripts/lib/wine-run" "$windows" info --emulate m3160fb | tr -d '\r')
+if [ "$expected" != "$got" ]; then
+  echo "info differs"; diff <(echo "$expected") <(echo "$got") || true; status=1
+fi
 # A failure reaches the console as "Caption: Text" and exit status 1.
 printf 'S1030000FC\r\n' >"$work/bad.mot"
 set +e
