@@ -4,11 +4,21 @@
 #include "scsi/discovery.h"
 #include "scsi/download.h"
 #include "scsi/info.h"
+#include "serial/serial.h"
 
 namespace fwload {
 
-DeviceTransport::DeviceTransport(AppState& app, FirmwareState& firmware, Ui& ui, AspiLoader& aspi)
-    : app_(app), firmware_(firmware), ui_(ui), aspi_(aspi) {}
+DeviceTransport::DeviceTransport(AppState& app, FirmwareState& firmware, MainWindow& window,
+                                 AspiLoader& aspi, SerialDevices& serial)
+    : app_(app), firmware_(firmware), ui_(window), aspi_(aspi), serial_devices_(serial) {}
+
+SerialIo DeviceTransport::serial_io() {
+  // The port list of the main window names the port.
+  PortList ports;
+  ports.selected = ui_.list_selection(IDC_PORT_LIST);
+  for (int i = 0; i < 2; ++i) ports.entries.push_back(ui_.list_text(IDC_PORT_LIST, i));
+  return SerialIo{ui_, serial_devices_, app_.timer, ports};
+}
 
 int DeviceTransport::download_scsi() {
   ScsiIo io{ui_, aspi_, app_.timer};
@@ -16,9 +26,8 @@ int DeviceTransport::download_scsi() {
 }
 
 int DeviceTransport::download_serial() {
-  ui_.message_box("Serial Communication Error",
-                  "This program was built without the serial transfer.");
-  return 0;
+  SerialIo io = serial_io();
+  return SerialDownload(serial_, io, firmware_);
 }
 
 int DeviceTransport::find_scanner() {
@@ -47,7 +56,15 @@ void DeviceTransport::release_aspi() {
 
 void DeviceTransport::scanner_info_scsi(DialogControls& about) {
   ScsiIo io{ui_, aspi_, app_.timer};
-  const ScannerInfo info = read_scanner_info_scsi(scsi_, io);
+  write_scanner_rows(about, read_scanner_info_scsi(scsi_, io));
+}
+
+void DeviceTransport::scanner_info_serial(DialogControls& about) {
+  SerialIo io = serial_io();
+  write_scanner_rows(about, ReadScannerInfoSerial(serial_, io));
+}
+
+void write_scanner_rows(DialogControls& about, const ScannerRows& info) {
   about.set_text(IDC_ABOUT_VENDOR, info.vendor);
   about.set_text(IDC_ABOUT_PRODUCT, info.product);
   about.set_text(IDC_ABOUT_HOST, info.host);
@@ -60,8 +77,8 @@ void DeviceTransport::scanner_info_scsi(DialogControls& about) {
     about.set_text(values[i], info.version_value[i]);
     about.set_text(labels[i], info.version_label[i]);
   }
+  if (info.host_label) about.set_text(IDC_ABOUT_HOST_LABEL, *info.host_label);
+  if (info.target_label) about.set_text(IDC_ABOUT_TARGET_LABEL, *info.target_label);
 }
-
-void DeviceTransport::scanner_info_serial(DialogControls&) {}
 
 }  // namespace fwload

@@ -5,13 +5,19 @@
 #include "app/transport.h"
 #include "firmware/firmware_state.h"
 #include "platform/aspi.h"
+#include "platform/scanner_rows.h"
 #include "scsi/scsi_state.h"
+#include "serial/serial_state.h"
 
 namespace fwload {
 
+// Writes the About dialog's scanner and host rows.
+void write_scanner_rows(DialogControls& about, const ScannerRows& rows);
+
 class DeviceTransport : public Transport {
  public:
-  DeviceTransport(AppState& app, FirmwareState& firmware, Ui& ui, AspiLoader& aspi);
+  DeviceTransport(AppState& app, FirmwareState& firmware, MainWindow& window, AspiLoader& aspi,
+                  SerialDevices& serial);
 
   int download_scsi() override;
   int download_serial() override;
@@ -26,11 +32,15 @@ class DeviceTransport : public Transport {
   ScsiState& scsi() { return scsi_; }
 
  private:
+  SerialIo serial_io();
+
   AppState& app_;
   FirmwareState& firmware_;
-  Ui& ui_;
+  MainWindow& ui_;
   AspiLoader& aspi_;
+  SerialDevices& serial_devices_;
   ScsiState scsi_;
+  SerialState serial_;
 };
 
 }  // namespace fwload

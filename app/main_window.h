@@ -32,6 +32,9 @@ class MainWindow : public Ui, public virtual DialogControls {
   void set_control_text(int id, std::string_view text) override { set_text(id, text); }
   virtual void add_list_item(int id, std::string_view text) = 0;
   virtual void select_list_item(int id, int index) = 0;
+  // The selected entry of a list (-1: none) and the text of entry `index`.
+  virtual int list_selection(int id) = 0;
+  virtual std::string list_text(int id, int index) = 0;
   // Posts WM_COMMAND with `id` to the main window; it runs after the current handler.
   virtual void post_command(int id) = 0;
   virtual void run_about_dialog() = 0;

@@ -8,8 +8,8 @@ namespace {
 constexpr std::string_view kUsage =
     "usage: fwload-cli identify FILE\n"
     "       fwload-cli convert FILE [-o OUT]\n"
-    "       fwload-cli transfer FILE [--post] [--emulate MODEL[:FAULT,...]]\n"
-    "       fwload-cli info [--emulate MODEL[:FAULT,...]]\n"
+    "       fwload-cli transfer FILE [--post] [--emulate MODEL[:FAULT,...] | --serial PORT]\n"
+    "       fwload-cli info [--emulate MODEL[:FAULT,...] | --serial PORT]\n"
     "       fwload-cli --help | --version\n"
     "\n"
     "Firmware loader for TR-MM family scanners.\n"
@@ -18,11 +18,13 @@ constexpr std::string_view kUsage =
     "                       version and model code it is meant for, with its checksum\n"
     "  convert FILE         open FILE and write it as a checksummed .sum file\n"
     "    -o, --output OUT   where to write (default: FILE with its extension made .sum)\n"
-    "  transfer FILE        open FILE and load it into the scanner over SCSI\n"
+    "  transfer FILE        open FILE and load it into the scanner (over SCSI unless --serial)\n"
     "    --post             send an imprinter unit file to the post-imprinter (default: pre)\n"
     "  info                 print what the scanner reports about itself and where it is\n"
     "  --emulate SPEC       use the emulated scanner SPEC instead of the SCSI bus, for example\n"
     "                       hvs3600 or hvs3600:door,latency=5 (--emulate help lists them)\n"
+    "  --serial PORT        use the serial line PORT (a device such as /dev/ttyS0 on Linux,\n"
+    "                       COM1 or COM2 on Windows): 19200 baud, 8E1, RTS/CTS\n"
     "\n"
     "SCSI on Linux goes through the SCSI generic driver (/dev/sg*); on Windows through the\n"
     "ASPI manager WNASPI32.DLL. Settings are kept in $XDG_CONFIG_HOME/fwload/FWLOAD.INI\n"
@@ -44,7 +46,7 @@ std::string_view cli_usage() {
 CliParse parse_cli_args(std::span<const std::string_view> args) {
   CliParse p;
   std::vector<std::string_view> operands;
-  bool options_done = false, output_given = false, emulate_given = false;
+  bool options_done = false, output_given = false, emulate_given = false, serial_given = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string_view a = args[i];
     if (options_done || a.empty() || a[0] != '-' || a == "-") {
@@ -82,6 +84,10 @@ CliParse parse_cli_args(std::span<const std::string_view> args) {
       if (!take_value()) return usage_error("option --emulate needs a value");
       p.args.emulate = std::string(value);
       emulate_given = true;
+    } else if (name == "--serial") {
+      if (!take_value()) return usage_error("option --serial needs a value");
+      p.args.serial = std::string(value);
+      serial_given = true;
     } else if (a == "--post") {
       p.args.post = true;
     } else {
@@ -121,6 +127,13 @@ CliParse parse_cli_args(std::span<const std::string_view> args) {
   if (emulate_given && p.args.command != C::Transfer && p.args.command != C::Info) {
     return usage_error(std::string(command) + " takes no --emulate");
   }
+  if (serial_given && p.args.command != C::Transfer && p.args.command != C::Info) {
+    return usage_error(std::string(command) + " takes no --serial");
+  }
+  if (serial_given && emulate_given) {
+    return usage_error("--emulate is the SCSI scanner; run fwscanner for an emulated serial one");
+  }
+  if (serial_given && p.args.post) return usage_error("--post is for SCSI transfers");
   return p;
 }
 

@@ -14,6 +14,7 @@ struct CliArgs {
   std::string output;   // -o OUT of convert; empty = FILE with ".sum"
   bool post = false;    // --post: a unit file goes to the post-imprinter
   std::string emulate;  // --emulate MODEL[:FAULT,...]: the emulated scanner instead of a real one
+  std::string serial;   // --serial PORT: the serial line instead of SCSI
 };
 
 struct CliParse {

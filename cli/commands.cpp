@@ -15,6 +15,7 @@
 #include "res/string_table.h"
 #include "scsi/download.h"
 #include "scsi/info.h"
+#include "serial/serial.h"
 
 namespace fwload {
 namespace {
@@ -143,6 +144,17 @@ int transfer(const CliArgs& args, CliEnv& env) {
   if (!open_for_cli(state, io, ui, absolute_path(args.file))) return kExitFailure;
   ui.end_progress_line();
   ui.set_activity("Trans File");
+  if (!args.serial.empty()) {
+    SerialState serial;
+    SerialIo io{ui, env.serial, timer, PortList{0, {args.serial}}};
+    const int sent = SerialDownload(serial, io, state);
+    ui.end_progress_line();
+    if (sent != 1) return kExitFailure;
+    std::fprintf(env.out, "Transferred %s over %s, unit code %u, %u bytes.\n", args.file.c_str(),
+                 args.serial.c_str(), static_cast<unsigned>(state.download_target_code),
+                 static_cast<unsigned>(kSerialImageSize));
+    return std::fflush(env.out) == 0 ? kExitOk : kExitFailure;
+  }
   ScsiState scsi;
   ScsiIo scsi_io{ui, *access.loader, timer};
   const int sent = download_over_scsi(scsi, scsi_io, state, args.post ? 1 : 0);
@@ -167,15 +179,23 @@ int info(const CliArgs& args, CliEnv& env) {
   if (const int status = scsi_access(args, env, access); status >= 0) return status;
   ConsoleUi ui(env.err, env.err_is_terminal);
   TimerState timer;
-  ScsiState scsi;
-  ScsiIo io{ui, *access.loader, timer};
-  const ScannerInfo rows = read_scanner_info_scsi(scsi, io);
+  ui.set_timer(&timer);
+  ScannerRows rows;
+  if (!args.serial.empty()) {
+    SerialState serial;
+    SerialIo io{ui, env.serial, timer, PortList{0, {args.serial}}};
+    rows = ReadScannerInfoSerial(serial, io);
+  } else {
+    ScsiState scsi;
+    ScsiIo io{ui, *access.loader, timer};
+    rows = read_scanner_info_scsi(scsi, io);
+  }
   // The rows as the About dialog labels them.
   print_row(env, "Vendor ID :", rows.vendor);
   print_row(env, "Products ID :", rows.product);
   for (int i = 0; i < 4; ++i) print_row(env, rows.version_label[i], rows.version_value[i]);
-  print_row(env, "Current SCSI Host ID :", rows.host);
-  print_row(env, "Current SCSI Target ID :", rows.target);
+  print_row(env, rows.host_label.value_or("Current SCSI Host ID :"), rows.host);
+  print_row(env, rows.target_label.value_or("Current SCSI Target ID :"), rows.target);
   std::fflush(env.out);
   return rows.vendor == kNoDeviceText ? kExitFailure : kExitOk;
 }

@@ -8,6 +8,7 @@
 #include "platform/aspi.h"
 #include "platform/filesystem.h"
 #include "platform/profile.h"
+#include "platform/serial_device.h"
 
 namespace fwload {
 
@@ -18,6 +19,7 @@ struct CliEnv {
   Profile& profile;
   FileSystem& fs;
   AspiLoader& aspi;  // the platform's SCSI access (--emulate replaces it)
+  SerialDevices& serial;
 };
 
 // Exit status: 0 success, 1 failure, 2 usage error.

@@ -12,6 +12,7 @@ int main(int argc, char** argv) {
   const std::unique_ptr<fwload::FileSystem> fs = fwload::make_platform_filesystem();
   const std::unique_ptr<fwload::Profile> profile = fwload::make_platform_profile();
   const std::unique_ptr<fwload::AspiLoader> aspi = fwload::make_platform_aspi_loader();
-  fwload::CliEnv env{stdout, stderr, fwload::stderr_is_terminal(), *profile, *fs, *aspi};
+  const std::unique_ptr<fwload::SerialDevices> serial = fwload::make_platform_serial_devices();
+  fwload::CliEnv env{stdout, stderr, fwload::stderr_is_terminal(), *profile, *fs, *aspi, *serial};
   return fwload::run_cli(args, env);
 }

@@ -5,18 +5,12 @@
 #include <array>
 #include <string>
 
+#include "platform/scanner_rows.h"
 #include "scsi/scsi_state.h"
 
 namespace fwload {
 
-// The rows: labels and values of the four version rows (controls 1015-1018 and 104-106, 112),
-// the identity and the host and target ids. Labels left empty here keep the dialog's own.
-struct ScannerInfo {
-  std::string vendor, product, host, target;
-  std::string vendor_label, host_label, target_label;  // empty: the template's label stays
-  std::array<std::string, 4> version_label;
-  std::array<std::string, 4> version_value;
-};
+using ScannerInfo = ScannerRows;
 
 // Unloads the manager, searches afresh (without the "No Target Device !!" box), waits for the
 // scanner to become ready (at most 11 tries) and asks for its versions.

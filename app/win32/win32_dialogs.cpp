@@ -277,6 +277,21 @@ void Win32MainWindow::select_list_item(int id, int index) {
   SendDlgItemMessageA(dialog_, id, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
 }
 
+int Win32MainWindow::list_selection(int id) {
+  const LRESULT index = SendDlgItemMessageA(dialog_, id, CB_GETCURSEL, 0, 0);
+  return index == CB_ERR ? -1 : static_cast<int>(index);
+}
+
+std::string Win32MainWindow::list_text(int id, int index) {
+  const LRESULT length =
+      SendDlgItemMessageA(dialog_, id, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
+  if (length == CB_ERR || length < 0 || length > 255) return {};
+  char text[256] = {};
+  SendDlgItemMessageA(dialog_, id, CB_GETLBTEXT, static_cast<WPARAM>(index),
+                      reinterpret_cast<LPARAM>(text));
+  return text;
+}
+
 void Win32MainWindow::post_command(int id) {
   PostMessageA(dialog_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
                reinterpret_cast<LPARAM>(GetDlgItem(dialog_, id)));
@@ -298,8 +313,9 @@ Program::Program(HINSTANCE inst)
       profile(make_platform_profile()),
       fs(make_platform_filesystem()),
       aspi(make_platform_aspi_loader()),
+      serial(make_platform_serial_devices()),
       window(inst, *this),
-      transport(std::make_unique<DeviceTransport>(app, firmware, window, *aspi)),
+      transport(std::make_unique<DeviceTransport>(app, firmware, window, *aspi, *serial)),
       dialog(app, firmware, window, *profile, *fs, *transport) {}
 
 int Program::run(std::string_view command_line) {

@@ -15,6 +15,7 @@
 #include "platform/aspi.h"
 #include "platform/filesystem.h"
 #include "platform/profile.h"
+#include "platform/serial_device.h"
 
 namespace fwload::win32 {
 
@@ -55,6 +56,8 @@ class Win32MainWindow : public MainWindow, public Win32Controls {
   FileDialogResult file_dialog(const FileDialogRequest& request) override;
   void add_list_item(int id, std::string_view text) override;
   void select_list_item(int id, int index) override;
+  int list_selection(int id) override;
+  std::string list_text(int id, int index) override;
   void post_command(int id) override;
   void run_about_dialog() override;
   void run_command_dialog(bool serial_template) override;
@@ -79,6 +82,7 @@ class Program {
   std::unique_ptr<Profile> profile;
   std::unique_ptr<FileSystem> fs;
   std::unique_ptr<AspiLoader> aspi;
+  std::unique_ptr<SerialDevices> serial;
   Win32MainWindow window;
   std::unique_ptr<Transport> transport;
   MainDialog dialog;

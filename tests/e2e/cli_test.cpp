@@ -2,7 +2,9 @@
 // reads our output.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,7 @@ namespace fs = std::filesystem;
 
 const std::string kCli = FWLOAD_CLI_PATH;
 const std::string kFwgen = FWGEN_PATH;
+const std::string kFwscanner = FWSCANNER_PATH;
 
 class Cli : public ::testing::Test {
  protected:
@@ -430,6 +433,97 @@ TEST_F(Cli, EmulatorUsage) {
     EXPECT_EQ(r.exit_code, 2) << args[0] << " " << args.back();
     EXPECT_NE(r.err.find("usage: fwload-cli"), std::string::npos);
   }
+}
+
+// fwscanner on a pseudo-terminal of its own, for the serial tests.
+class SerialCli : public Cli {
+ protected:
+  std::unique_ptr<Background> scanner;
+  void start(std::vector<std::string> extra = {}) {
+    scanner.reset();
+    std::filesystem::remove(path("line"));
+    std::vector<std::string> argv = {kFwscanner,         "--serial",          path("line"),
+                                     "--image-out",      path("scanner.img"), "--log",
+                                     path("scanner.log")};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    scanner = std::make_unique<Background>(argv);
+    ASSERT_TRUE(scanner->wait_for_file(path("line")));
+  }
+};
+
+TEST_F(SerialCli, TransferAndInfoOverThePseudoTerminal) {
+  start();
+  const auto loaded = with_checksums(generate("four.mot", {"--model", "4"}), 4, false);
+  const RunResult r = cli({"transfer", path("four.mot"), "--serial", path("line")});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, "Transferred " + path("four.mot") + " over " + path("line") +
+                       ", unit code 1, 131072 bytes.\n");
+  EXPECT_EQ(read_file(path("scanner.img")), std::string(loaded.begin(), loaded.begin() + 0x20000));
+  const RunResult info = cli({"info", "--serial", path("line")});
+  EXPECT_EQ(info.exit_code, 0);
+  EXPECT_EQ(info.out,
+            "Vendor ID : Q.T.R.\nProducts ID : TR-MV730\n"
+            "Mecha-Control Unit Version : 1.23\nImprinter Unit Version : 2.01\n"
+            "Serial port ID : " +
+                path("line") + "\n");
+  // A numbering unit file goes with its own unit code.
+  generate("three.mot", {"--model", "3"});
+  const RunResult three = cli({"transfer", path("three.mot"), "--serial", path("line")});
+  EXPECT_NE(three.out.find("unit code 2"), std::string::npos) << three.err;
+}
+
+TEST_F(SerialCli, LineFaults) {
+  generate("four.mot", {"--model", "4"});
+  struct Case {
+    std::vector<std::string> faults;
+    std::string err;
+  };
+  const std::vector<Case> cases = {
+      {{"--fault", "nak=3"}, "Serial Communication Error: Sending Intermediate code failed !\n"},
+      {{"--fault", "error=0"}, "Serial Communication Error: Sending Start code failed !\n"},
+      {{"--fault", "error=513"}, "Serial Communication Error: Sending End code failed !\n"},
+      {{"--fault", "nostx"}, "Serial Communication Error: No Scanner !\n"},
+      {{"--fault", "biglen"}, "Serial Communication Error: No Scanner !\n"},
+  };
+  for (const Case& c : cases) {
+    start(c.faults);
+    const RunResult r = cli({"transfer", path("four.mot"), "--serial", path("line")});
+    EXPECT_EQ(r.exit_code, 1) << c.faults[1];
+    EXPECT_EQ(r.err, c.err) << c.faults[1];
+  }
+  start({"--fault", "busy=6,writing=6"});
+  EXPECT_EQ(cli({"transfer", path("four.mot"), "--serial", path("line")}).exit_code, 0);
+}
+
+TEST_F(SerialCli, SilentScannerIsNoScannerWithinSeconds) {
+  start({"--fault", "silent"});
+  generate("four.mot", {"--model", "4"});
+  const auto begin = std::chrono::steady_clock::now();
+  const RunResult r = cli({"transfer", path("four.mot"), "--serial", path("line")});
+  const auto seconds =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - begin);
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.err, "Serial Communication Error: No Scanner !\n");
+  EXPECT_LE(seconds.count(), 8);
+  const RunResult info = cli({"info", "--serial", path("line")});
+  EXPECT_EQ(info.err, "Serial Communication Error: No scanner !\n");
+  EXPECT_NE(info.out.find("Vendor ID : No device !"), std::string::npos);
+}
+
+TEST_F(SerialCli, OtherModelAndMissingPortAndPacedLine) {
+  start({"--model", "other", "--fault", "noimprinter", "--pace"});
+  const RunResult info = cli({"info", "--serial", path("line")});
+  EXPECT_EQ(info.out,
+            "Vendor ID : Undefined !\nProducts ID : Undefined !\n"
+            "Mecha-Control Unit Version : 1.23\nImprinter Unit Version : None\n"
+            "Serial port ID : " +
+                path("line") + "\n");
+  generate("four.mot", {"--model", "4"});
+  const RunResult missing = cli({"transfer", path("four.mot"), "--serial", path("nowhere")});
+  EXPECT_EQ(missing.exit_code, 1);
+  EXPECT_EQ(missing.err, "Serial Communication error: Serial Open Error\n");
+  const RunResult not_a_line = cli({"info", "--serial", path("four.mot")});
+  EXPECT_EQ(not_a_line.err, "Serial Communication Error: Serial Open Error !\n");
 }
 
 TEST_F(Cli, NoConfigFolderStillWorks) {

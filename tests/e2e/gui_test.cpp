@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,14 @@ const std::string kWinBuild = FWLOAD_WIN_BUILD_DIR;
 const std::string kCli = FWLOAD_CLI_PATH;
 const std::string kFwgen = FWGEN_PATH;
 const std::string kArtifacts = FWLOAD_ARTIFACT_DIR;
+const std::string kFwscanner = FWSCANNER_PATH;
+
+// COM1 of the prefix leads to this link; the serial tests put fwscanner's line behind it.
+std::string serial_link() {
+  return (std::filesystem::temp_directory_path() /
+          ("fwload-gui-com1-" + std::to_string(::getuid())))
+      .string();
+}
 
 std::string win_path(const fs::path& p) {
   std::string s = "Z:" + p.string();
@@ -45,7 +54,16 @@ class WineServer : public ::testing::Environment {
     const RunResult init =
         run({kSource + "/scripts/lib/wine-run", "cmd", "/c", "exit"}, {}, 300000);
     ASSERT_EQ(init.exit_code, 0) << init.err;
-    // The server that ran the set-up is replaced by one that stays.
+    const RunResult port =
+        run({kSource + "/scripts/lib/wine-run", "reg", "add", "HKLM\\Software\\Wine\\Ports", "/v",
+             "COM1", "/d", serial_link(), "/f"});
+    ASSERT_EQ(port.exit_code, 0) << port.err;
+    // COM2 leads to no device at all (Wine would map it to a serial device of the machine).
+    const RunResult none =
+        run({kSource + "/scripts/lib/wine-run", "reg", "add", "HKLM\\Software\\Wine\\Ports", "/v",
+             "COM2", "/d", "/nonexistent/fwload-no-port", "/f"});
+    ASSERT_EQ(none.exit_code, 0) << none.err;
+    // The server that ran the set-up (and read the ports) is replaced by one that stays.
     run({"wineserver", "-k"}, env());
     run({"wineserver", "-w"}, env());
     const RunResult server = run({"wineserver", "-p"}, env());
@@ -517,6 +535,99 @@ TEST_F(Gui, AboutAndCommandWithAScanner) {
   EXPECT_TRUE(boxes(t).empty());
   keep_shot("about.bmp", "aboutbox.png");
   keep_shot("command.bmp", "testbox-serial.png");
+}
+
+// fwscanner behind COM1; the transfer mode controls are hidden, so the driver checks "Use
+// Serial I/F" and posts its command, as a user with option mode would.
+class GuiSerial : public Gui {
+ protected:
+  std::unique_ptr<Background> scanner;
+  void start(std::vector<std::string> extra = {}) {
+    scanner.reset();
+    fs::remove(serial_link());
+    std::vector<std::string> argv = {kFwscanner,
+                                     "--serial",
+                                     serial_link(),
+                                     "--image-out",
+                                     path("scanner.img").string(),
+                                     "--log",
+                                     path("scanner.log").string()};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    scanner = std::make_unique<Background>(argv);
+    ASSERT_TRUE(scanner->wait_for_file(serial_link()));
+  }
+  void TearDown() override {
+    scanner.reset();
+    Gui::TearDown();
+  }
+  std::vector<std::string> serial_transfer(const std::string& file,
+                                           std::vector<std::string> extra = {}) {
+    std::vector<std::string> script = {"start " + exe() + " " + win_path(path(file)),
+                                       "wait-window",
+                                       "wait-text 1007 Completed.",
+                                       "enabled 1019 1020",
+                                       "check 1019 1",
+                                       "check 1018 0",
+                                       "command 1019",
+                                       "sleep 200",
+                                       "enabled 1020"};
+    script.insert(script.end(), extra.begin(), extra.end());
+    script.insert(script.end(),
+                  {"command 1002", "wait-text 109 Trans File", "wait-text 1007 Completed.|Failed.",
+                   "text 1007", "command 2", "wait-exit"});
+    return drive(script);
+  }
+};
+
+TEST_F(GuiSerial, TransferOverCom1) {
+  start();
+  generate("four.mot", {"--model", "4"});
+  const auto t = serial_transfer("four.mot");
+  EXPECT_TRUE(boxes(t).empty());
+  EXPECT_TRUE(contains(t, "enabled 1019: 1"));
+  EXPECT_TRUE(contains(t, "enabled 1020: 0"));
+  EXPECT_TRUE(contains(t, "enabled 1020: 1"));
+  EXPECT_TRUE(contains(t, "text 1007: Completed."));
+  const std::string log = read_file(path("scanner.log").string());
+  EXPECT_NE(log.find("start U=1"), std::string::npos) << log;
+  EXPECT_NE(log.find("end: image complete"), std::string::npos) << log;
+  // The same bytes as the CLI sends for this file.
+  ASSERT_EQ(run({kCli, "transfer", path("four.mot").string(), "--serial", serial_link()},
+                {{"XDG_CONFIG_HOME", path("cfg").string()}})
+                .exit_code,
+            0);
+  EXPECT_EQ(read_file(path("scanner.img").string()).size(), 0x20000u);
+}
+
+TEST_F(GuiSerial, SilentScannerAndTheOtherPort) {
+  start({"--fault", "silent"});
+  generate("four.mot", {"--model", "4"});
+  auto t = serial_transfer("four.mot");
+  EXPECT_EQ(boxes(t), std::vector<std::string>{"Serial Communication Error: No Scanner !"});
+  EXPECT_TRUE(contains(t, "text 1007: Failed."));
+  // COM2 leads nowhere in this prefix.
+  t = serial_transfer("four.mot", {"select 1020 1"});
+  EXPECT_EQ(boxes(t), std::vector<std::string>{"Serial Communication error: Serial Open Error"});
+}
+
+TEST_F(GuiSerial, AboutOverSerial) {
+  start();
+  generate("four.mot", {"--model", "4"});
+  const auto t = drive({"start " + exe() + " " + win_path(path("four.mot")), "wait-window",
+                        "wait-text 1007 Completed.", "check 1019 1", "check 1018 0", "command 1019",
+                        "sleep 200", "command 1003", "window About", "sleep 300",
+                        "text 102 103 104 105 106 112 1015 1016 1017 1018 1024 109 1025 110",
+                        "shot " + win_path(path("about.bmp")), "command 1", "main", "sleep 300",
+                        "command 2", "wait-exit"});
+  EXPECT_TRUE(boxes(t).empty());
+  for (const char* line :
+       {"text 102: Q.T.R.", "text 103: TR-MV730", "text 104: 1.23", "text 105: 2.01",
+        "text 106: ", "text 112: ", "text 1015: Mecha-Control Unit Version :",
+        "text 1016: Imprinter Unit Version :", "text 1017: ", "text 1018: ",
+        "text 1024: Serial port ID :", "text 109: COM1", "text 1025: ", "text 110: "}) {
+    EXPECT_TRUE(contains(t, line)) << line;
+  }
+  keep_shot("about.bmp", "aboutbox-serial.png");
 }
 
 TEST_F(Gui, AllFourTemplatesRender) {

@@ -88,6 +88,49 @@ RunResult run(const std::vector<std::string>& argv, const std::map<std::string, 
   return result;
 }
 
+Background::Background(const std::vector<std::string>& argv) {
+  pid_ = fork();
+  if (pid_ == 0) {
+    const int null_fd = open("/dev/null", O_RDWR);
+    dup2(null_fd, 0);
+    dup2(null_fd, 1);
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+}
+
+Background::~Background() {
+  stop();
+}
+
+bool Background::wait_for_file(const std::string& path, int timeout_ms) const {
+  for (int waited = 0; waited < timeout_ms; waited += 10) {
+    if (access(path.c_str(), F_OK) == 0) return true;
+    usleep(10000);
+  }
+  return false;
+}
+
+int Background::stop() {
+  if (pid_ <= 0) return -1;
+  kill(pid_, SIGTERM);
+  int status = 0;
+  for (int i = 0; i < 300; ++i) {
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    usleep(10000);
+  }
+  kill(pid_, SIGKILL);
+  waitpid(pid_, &status, 0);
+  pid_ = -1;
+  return -1;
+}
+
 std::string read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream s;

@@ -18,6 +18,22 @@ struct RunResult {
 RunResult run(const std::vector<std::string>& argv,
               const std::map<std::string, std::string>& env = {}, int timeout_ms = 60000);
 
+// A program running beside the test (an emulated scanner), ended when this object ends.
+class Background {
+ public:
+  explicit Background(const std::vector<std::string>& argv);
+  ~Background();
+  Background(const Background&) = delete;
+  Background& operator=(const Background&) = delete;
+  // Waits until `path` exists (at most `timeout_ms`); false if it never appears.
+  bool wait_for_file(const std::string& path, int timeout_ms = 10000) const;
+  // Ends the program (SIGTERM, then SIGKILL) and returns its exit status.
+  int stop();
+
+ private:
+  int pid_ = -1;
+};
+
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& text);
 

@@ -59,6 +59,11 @@ class FakeMainWindow : public MainWindow, public FakeControls {
   FileDialogResult file_dialog(const FileDialogRequest& r) override { return ui.file_dialog(r); }
   void add_list_item(int id, std::string_view text) override { lists[id].emplace_back(text); }
   void select_list_item(int id, int index) override { selected[id] = index; }
+  int list_selection(int id) override { return selected.count(id) ? selected[id] : -1; }
+  std::string list_text(int id, int index) override {
+    const auto& items = lists[id];
+    return index >= 0 && static_cast<std::size_t>(index) < items.size() ? items[index] : "";
+  }
   void post_command(int id) override { posted.push_back(id); }
   void run_about_dialog() override { ++about_runs; }
   void run_command_dialog(bool serial) override { command_runs.push_back(serial); }

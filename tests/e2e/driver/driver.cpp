@@ -14,6 +14,7 @@
 //   command ID           post WM_COMMAND ID to the target
 //   click ID             click the button ID of the target
 //   check ID 0|1         set the check state of button ID
+//   select ID INDEX      select entry INDEX of the drop-down list ID
 //   open-file PATH       wait for the open or save dialog, enter PATH, confirm
 //   cancel-file          wait for the open or save dialog, cancel it
 //   box                  wait until a message box has been recorded since the last "box"
@@ -278,6 +279,9 @@ void run(const std::string& line) {
     if (HWND c = control(v.at(0))) {
       SendMessageA(c, BM_SETCHECK, v.at(1) ? BST_CHECKED : BST_UNCHECKED, 0);
     }
+  } else if (verb == "select") {
+    const std::vector<int> v = ids();
+    if (HWND c = control(v.at(0))) SendMessageA(c, CB_SETCURSEL, static_cast<WPARAM>(v.at(1)), 0);
   } else if (verb == "open-file" || verb == "cancel-file") {
     HWND dialog = nullptr;
     wait_for("file dialog", [&] {

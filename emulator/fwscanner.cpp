@@ -1,0 +1,188 @@
+// fwscanner: the emulated scanner on a serial line. It creates a pseudo-terminal, makes LINK a
+// symbolic link to its terminal side, and answers there as the scanner does.
+//
+//   fwscanner --serial LINK [--model mv730|other] [--fault FAULT,...] [--pace]
+//             [--image-out FILE] [--log FILE]
+//
+// Runs until it is sent SIGTERM or SIGINT. With --pace it takes and delivers bytes at the line
+// rate of 19200 baud, 8 data bits, even parity, 1 stop bit (11 bits a byte).
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "emulator/serial_scanner.h"
+
+namespace {
+
+volatile sig_atomic_t g_stop = 0;
+void on_signal(int) {
+  g_stop = 1;
+}
+
+constexpr auto kByteTime = std::chrono::microseconds(11'000'000 / 19200);
+
+const char* kUsage =
+    "usage: fwscanner --serial LINK [--model mv730|other] [--fault FAULT,...] [--pace]\n"
+    "                 [--image-out FILE] [--log FILE]\n"
+    "  faults: silent nak=K error=K nostx biglen busy=N writing=N noimprinter\n";
+
+bool write_all(int fd, const std::uint8_t* data, std::size_t size, bool pace) {
+  std::size_t sent = 0;
+  while (sent < size && !g_stop) {
+    const std::size_t chunk = pace ? 1 : size - sent;
+    const ssize_t n = write(fd, data + sent, chunk);
+    if (n > 0) {
+      sent += static_cast<std::size_t>(n);
+      if (pace) std::this_thread::sleep_for(kByteTime);
+    } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+      return false;
+    } else {
+      pollfd p{fd, POLLOUT, 0};
+      poll(&p, 1, 100);
+    }
+  }
+  return sent == size;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string link, model = "mv730", faults, image_out, log_path;
+  bool pace = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view a = argv[i];
+    auto value = [&]() -> std::string {
+      if (i + 1 >= argc) {
+        std::fprintf(stderr, "fwscanner: %s needs a value\n%s", argv[i], kUsage);
+        std::exit(2);
+      }
+      return argv[++i];
+    };
+    if (a == "--serial")
+      link = value();
+    else if (a == "--model")
+      model = value();
+    else if (a == "--fault")
+      faults = value();
+    else if (a == "--pace")
+      pace = true;
+    else if (a == "--image-out")
+      image_out = value();
+    else if (a == "--log")
+      log_path = value();
+    else if (a == "-h" || a == "--help") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else {
+      std::fprintf(stderr, "fwscanner: unknown option %s\n%s", argv[i], kUsage);
+      return 2;
+    }
+  }
+  if (link.empty()) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  std::string error;
+  auto config = fwload::emulator::parse_serial_config(model, faults, &error);
+  if (!config) {
+    std::fprintf(stderr, "fwscanner: %s\n", error.c_str());
+    return 2;
+  }
+
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+    std::perror("fwscanner: pseudo-terminal");
+    return 1;
+  }
+  const char* terminal = ptsname(master);
+  if (terminal == nullptr) {
+    std::perror("fwscanner: ptsname");
+    return 1;
+  }
+  // The scanner keeps the terminal side open itself, so the line stays up while the tool opens
+  // and closes the port between operations; and raw, so nothing is echoed before the tool sets
+  // the line up.
+  const int keep = open(terminal, O_RDWR | O_NOCTTY | O_CLOEXEC);
+  termios line_at_rest{};
+  const bool can_rest = keep >= 0 && tcgetattr(keep, &line_at_rest) == 0;
+  if (can_rest) {
+    cfmakeraw(&line_at_rest);
+    tcsetattr(keep, TCSANOW, &line_at_rest);
+  }
+  unlink(link.c_str());
+  if (symlink(terminal, link.c_str()) != 0) {
+    std::fprintf(stderr, "fwscanner: cannot make %s: %s\n", link.c_str(), std::strerror(errno));
+    return 1;
+  }
+  signal(SIGTERM, on_signal);
+  signal(SIGINT, on_signal);
+  std::printf("ready %s -> %s\n", link.c_str(), terminal);
+  std::fflush(stdout);
+
+  std::FILE* log = log_path.empty() ? nullptr : std::fopen(log_path.c_str(), "a");
+  fwload::emulator::SerialScanner scanner(*config);
+  std::size_t logged = 0;
+  bool image_written = false;
+  std::uint8_t buffer[512];
+  auto last_traffic = std::chrono::steady_clock::now();
+  bool at_rest = true;
+  while (!g_stop) {
+    pollfd p{master, POLLIN, 0};
+    if (poll(&p, 1, 100) <= 0) {
+      // A pseudo-terminal has no parity: the kernel drops the bit, and the C library then
+      // refuses the next setting that asks for parity at an unchanged speed. A real line keeps
+      // its settings; this one is put back to its first settings whenever it has been quiet a
+      // while, so each new session of the tool sets it up from the start (raw all along, so
+      // no byte is touched).
+      if (!at_rest && can_rest &&
+          std::chrono::steady_clock::now() - last_traffic > std::chrono::milliseconds(300)) {
+        tcsetattr(keep, TCSANOW, &line_at_rest);
+        at_rest = true;
+      }
+      continue;
+    }
+    last_traffic = std::chrono::steady_clock::now();
+    at_rest = false;
+    // Paced, a byte at a time as the line would bring it; else what is there.
+    const ssize_t n = read(master, buffer, pace ? 1 : sizeof buffer);
+    if (n <= 0) {
+      // No one has the terminal open right now: wait for the tool to open it again.
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      continue;
+    }
+    if (pace) std::this_thread::sleep_for(kByteTime * n);
+    const std::vector<std::uint8_t> reply =
+        scanner.receive(std::span<const std::uint8_t>(buffer, static_cast<std::size_t>(n)));
+    if (!reply.empty()) write_all(master, reply.data(), reply.size(), pace);
+    if (log != nullptr) {
+      for (; logged < scanner.log().size(); ++logged) {
+        std::fprintf(log, "%s\n", scanner.log()[logged].c_str());
+      }
+      std::fflush(log);
+    }
+    if (scanner.image_complete() && !image_written && !image_out.empty()) {
+      if (std::FILE* f = std::fopen(image_out.c_str(), "wb")) {
+        std::fwrite(scanner.image().data(), 1, scanner.image().size(), f);
+        std::fclose(f);
+      }
+      image_written = true;
+    }
+    if (!scanner.image_complete()) image_written = false;
+  }
+  if (log != nullptr) std::fclose(log);
+  unlink(link.c_str());
+  if (keep >= 0) close(keep);
+  close(master);
+  return 0;
+}
