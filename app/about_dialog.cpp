@@ -5,26 +5,26 @@
 
 namespace fwload {
 
+AboutFileRows about_file_rows(const FirmwareState& firmware) {
+  if (firmware.OpenResult != 1) {
+    const std::string none(table_string(kStrNotOpenFile));
+    return {none, none, none};
+  }
+  if (firmware.unit_name == "IMPRINTER") {
+    return {"HVS 2600/3600", "Document Printer", firmware.file_version};
+  }
+  return {firmware.scanner_name, firmware.unit_name, firmware.file_version};
+}
+
 void about_init(DialogControls& about, const AppState& app, const FirmwareState& firmware,
                 Transport& transport) {
   about.set_text(IDC_ABOUT_VERSION, about.load_string(kStrVersionMajor, 32) + "." +
                                         about.load_string(kStrVersionMinor, 32));
   about.set_text(IDC_ABOUT_VERSION_INFO, about.load_string(kStrVersionDate, 128));
-  if (firmware.OpenResult == 1) {
-    if (firmware.unit_name == "IMPRINTER") {
-      about.set_text(IDC_ABOUT_SCANNER_NAME, "HVS 2600/3600");
-      about.set_text(IDC_ABOUT_UNIT_NAME, "Document Printer");
-    } else {
-      about.set_text(IDC_ABOUT_SCANNER_NAME, firmware.scanner_name);
-      about.set_text(IDC_ABOUT_UNIT_NAME, firmware.unit_name);
-    }
-    about.set_text(IDC_ABOUT_FILE_VERSION, firmware.file_version);
-  } else {
-    const std::string none = about.load_string(kStrNotOpenFile, 128);
-    for (int id : {IDC_ABOUT_SCANNER_NAME, IDC_ABOUT_UNIT_NAME, IDC_ABOUT_FILE_VERSION}) {
-      about.set_text(id, none);
-    }
-  }
+  const AboutFileRows rows = about_file_rows(firmware);
+  about.set_text(IDC_ABOUT_SCANNER_NAME, rows.scanner_name);
+  about.set_text(IDC_ABOUT_UNIT_NAME, rows.unit_name);
+  about.set_text(IDC_ABOUT_FILE_VERSION, rows.file_version);
   if (app.SerialMode == 1) {
     transport.scanner_info_serial(about);
   } else {

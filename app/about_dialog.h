@@ -9,6 +9,13 @@
 
 namespace fwload {
 
+// The "About Open File" rows: the IMPRINTER unit is named by its product, and without a file
+// all three read "Not Open File !".
+struct AboutFileRows {
+  std::string scanner_name, unit_name, file_version;
+};
+AboutFileRows about_file_rows(const FirmwareState& firmware);
+
 void about_init(DialogControls& about, const AppState& app, const FirmwareState& firmware,
                 Transport& transport);
 

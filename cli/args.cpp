@@ -9,7 +9,9 @@ constexpr std::string_view kUsage =
     "usage: fwload-cli identify FILE\n"
     "       fwload-cli convert FILE [-o OUT]\n"
     "       fwload-cli transfer FILE [--post] [--emulate MODEL[:FAULT,...] | --serial PORT]\n"
-    "       fwload-cli info [--emulate MODEL[:FAULT,...] | --serial PORT]\n"
+    "       fwload-cli info [--file FILE] [--emulate MODEL[:FAULT,...] | --serial PORT]\n"
+    "       fwload-cli set-default us|europe|japan [--emulate MODEL[:FAULT,...]]\n"
+    "       fwload-cli serial-number [NEW] [--emulate MODEL[:FAULT,...]]\n"
     "       fwload-cli --help | --version\n"
     "\n"
     "Firmware loader for TR-MM family scanners.\n"
@@ -21,6 +23,10 @@ constexpr std::string_view kUsage =
     "  transfer FILE        open FILE and load it into the scanner (over SCSI unless --serial)\n"
     "    --post             send an imprinter unit file to the post-imprinter (default: pre)\n"
     "  info                 print what the scanner reports about itself and where it is\n"
+    "    --file FILE        and, first, the program's version and what FILE is meant for\n"
+    "  set-default REGION   reset the scanner (HV Scanner 3600/2600) to its regional defaults\n"
+    "  serial-number [NEW]  print the scanner's serial number, or write NEW (at most 16\n"
+    "                       characters) and print what the scanner then reports\n"
     "  --emulate SPEC       use the emulated scanner SPEC instead of the SCSI bus, for example\n"
     "                       hvs3600 or hvs3600:door,latency=5 (--emulate help lists them)\n"
     "  --serial PORT        use the serial line PORT (a device such as /dev/ttyS0 on Linux,\n"
@@ -47,6 +53,7 @@ CliParse parse_cli_args(std::span<const std::string_view> args) {
   CliParse p;
   std::vector<std::string_view> operands;
   bool options_done = false, output_given = false, emulate_given = false, serial_given = false;
+  bool file_given = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string_view a = args[i];
     if (options_done || a.empty() || a[0] != '-' || a == "-") {
@@ -88,6 +95,10 @@ CliParse parse_cli_args(std::span<const std::string_view> args) {
       if (!take_value()) return usage_error("option --serial needs a value");
       p.args.serial = std::string(value);
       serial_given = true;
+    } else if (name == "--file") {
+      if (!take_value()) return usage_error("option --file needs a value");
+      p.args.file = std::string(value);
+      file_given = true;
     } else if (a == "--post") {
       p.args.post = true;
     } else {
@@ -109,22 +120,43 @@ CliParse parse_cli_args(std::span<const std::string_view> args) {
     p.args.command = C::Transfer;
   } else if (command == "info") {
     p.args.command = C::Info;
+  } else if (command == "set-default") {
+    p.args.command = C::SetDefault;
+  } else if (command == "serial-number") {
+    p.args.command = C::SerialNumber;
   } else {
     return usage_error("unknown command " + std::string(command));
   }
-  const bool takes_file = p.args.command != C::Info;
-  if (operands.size() != (takes_file ? 2u : 1u)) {
-    return usage_error(std::string(command) +
-                       (takes_file ? " takes exactly one FILE" : " takes no FILE"));
+  if (p.args.command == C::SetDefault) {
+    if (operands.size() != 2) return usage_error("set-default takes us, europe or japan");
+    p.args.region = std::string(operands[1]);
+    if (p.args.region != "us" && p.args.region != "europe" && p.args.region != "japan") {
+      return usage_error("set-default takes us, europe or japan, not " + p.args.region);
+    }
+  } else if (p.args.command == C::SerialNumber) {
+    if (operands.size() > 2) return usage_error("serial-number takes at most one NEW number");
+    if (operands.size() == 2) {
+      p.args.serial_number = std::string(operands[1]);
+      if (p.args.serial_number.empty()) return usage_error("serial-number NEW is empty");
+    }
+  } else {
+    const bool takes_file = p.args.command != C::Info;
+    if (operands.size() != (takes_file ? 2u : 1u)) {
+      return usage_error(std::string(command) +
+                         (takes_file ? " takes exactly one FILE" : " takes no FILE (use --file)"));
+    }
+    if (takes_file) p.args.file = std::string(operands[1]);
   }
-  if (takes_file) p.args.file = std::string(operands[1]);
+  if (file_given && p.args.command != C::Info) {
+    return usage_error(std::string(command) + " takes no --file");
+  }
   if (output_given && p.args.command != C::Convert) {
     return usage_error(std::string(command) + " takes no -o");
   }
   if (p.args.post && p.args.command != C::Transfer) {
     return usage_error(std::string(command) + " takes no --post");
   }
-  if (emulate_given && p.args.command != C::Transfer && p.args.command != C::Info) {
+  if (emulate_given && (p.args.command == C::Identify || p.args.command == C::Convert)) {
     return usage_error(std::string(command) + " takes no --emulate");
   }
   if (serial_given && p.args.command != C::Transfer && p.args.command != C::Info) {

@@ -8,11 +8,13 @@
 namespace fwload {
 
 struct CliArgs {
-  enum class Command { Help, Version, Identify, Convert, Transfer, Info };
+  enum class Command { Help, Version, Identify, Convert, Transfer, Info, SetDefault, SerialNumber };
   Command command = Command::Help;
-  std::string file;     // FILE of identify / convert / transfer
-  std::string output;   // -o OUT of convert; empty = FILE with ".sum"
-  bool post = false;    // --post: a unit file goes to the post-imprinter
+  std::string file;           // FILE of identify / convert / transfer; info --file FILE
+  std::string region;         // set-default: us, europe or japan
+  std::string serial_number;  // serial-number NEW (empty: read only)
+  std::string output;         // -o OUT of convert; empty = FILE with ".sum"
+  bool post = false;          // --post: a unit file goes to the post-imprinter
   std::string emulate;  // --emulate MODEL[:FAULT,...]: the emulated scanner instead of a real one
   std::string serial;   // --serial PORT: the serial line instead of SCSI
 };

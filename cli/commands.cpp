@@ -5,6 +5,7 @@
 #include <string>
 #include <system_error>
 
+#include "app/about_dialog.h"
 #include "cli/args.h"
 #include "cli/console_ui.h"
 #include "emulator/emulated_aspi.h"
@@ -13,8 +14,11 @@
 #include "firmware/open_file.h"
 #include "firmware/write_file.h"
 #include "res/string_table.h"
+#include "scsi/discovery.h"
 #include "scsi/download.h"
 #include "scsi/info.h"
+#include "scsi/sense.h"
+#include "scsi/service.h"
 #include "serial/serial.h"
 
 namespace fwload {
@@ -30,9 +34,7 @@ constexpr std::string_view kUnknownFirmware = "Unknown firmware file !";
 
 int usage_error(CliEnv& env, std::string_view text) {
   std::fprintf(env.err, "fwload-cli: %.*s\n", static_cast<int>(text.size()), text.data());
-  std::fprintf(env.err,
-               "usage: fwload-cli identify FILE | convert FILE [-o OUT] | transfer FILE [--post] "
-               "[--emulate SPEC] | info [--emulate SPEC] | --help\n");
+  std::fprintf(env.err, "usage: fwload-cli COMMAND ... (fwload-cli --help for the list)\n");
   return kExitUsage;
 }
 
@@ -180,6 +182,21 @@ int info(const CliArgs& args, CliEnv& env) {
   ConsoleUi ui(env.err, env.err_is_terminal);
   TimerState timer;
   ui.set_timer(&timer);
+  if (!args.file.empty()) {
+    // The About dialog's first groups: the program, then the opened file.
+    FirmwareIo io{ui, env.profile, env.fs};
+    FirmwareState state;
+    if (!open_for_cli(state, io, ui, absolute_path(args.file))) return kExitFailure;
+    ui.end_progress_line();
+    const AboutFileRows file = about_file_rows(state);
+    print_row(env, "Version Number :",
+              std::string(table_string(kStrVersionMajor)) + "." +
+                  std::string(table_string(kStrVersionMinor)));
+    print_row(env, "Version Information :", std::string(table_string(kStrVersionDate)));
+    print_row(env, "Scanner Name :", file.scanner_name);
+    print_row(env, "Unit Name :", file.unit_name);
+    print_row(env, "File Version :", file.file_version);
+  }
   ScannerRows rows;
   if (!args.serial.empty()) {
     SerialState serial;
@@ -198,6 +215,77 @@ int info(const CliArgs& args, CliEnv& env) {
   print_row(env, rows.target_label.value_or("Current SCSI Target ID :"), rows.target);
   std::fflush(env.out);
   return rows.vendor == kNoDeviceText ? kExitFailure : kExitOk;
+}
+
+// Finds a scanner the Command dialog serves and waits until it is ready, as the dialog does
+// before it opens. Returns -1 when the command may go on, else the exit status.
+int prepare_service(ScsiState& scsi, ScsiIo& io) {
+  if (find_scanner(scsi, io) == 0) return kExitFailure;
+  if (!serves_command_dialog(scsi.scanner_product.view())) {
+    release_aspi(scsi);
+    io.ui.message_box("Scanner Error", "No Target Device !!");
+    return kExitFailure;
+  }
+  switch (wait_until_ready(scsi, io)) {
+    case Readiness::Ready:
+      return -1;
+    case Readiness::Condition:
+      // The dialog closes without a word here; the console says what the scanner reports.
+      show_scanner_message(io.ui, scsi.sense_key, scsi.sense_asc, scsi.sense_ascq);
+      return kExitFailure;
+    case Readiness::NotReady:
+      return kExitFailure;
+  }
+  return kExitFailure;
+}
+
+int set_default(const CliArgs& args, CliEnv& env) {
+  ScsiAccess access;
+  if (const int status = scsi_access(args, env, access); status >= 0) return status;
+  ConsoleUi ui(env.err, env.err_is_terminal);
+  TimerState timer;
+  ScsiState scsi;
+  ScsiIo io{ui, *access.loader, timer};
+  if (const int status = prepare_service(scsi, io); status >= 0) return status;
+  const Region region = args.region == "us"       ? Region::Us
+                        : args.region == "europe" ? Region::Europe
+                                                  : Region::Japan;
+  if (set_regional_defaults(scsi, io, region) != 0) {
+    show_scanner_message(ui, scsi.sense_key, scsi.sense_asc, scsi.sense_ascq);
+    return kExitFailure;
+  }
+  std::fprintf(env.out, "Regional defaults set: %s\n", args.region.c_str());
+  return std::fflush(env.out) == 0 ? kExitOk : kExitFailure;
+}
+
+int serial_number(const CliArgs& args, CliEnv& env) {
+  ScsiAccess access;
+  if (const int status = scsi_access(args, env, access); status >= 0) return status;
+  ConsoleUi ui(env.err, env.err_is_terminal);
+  if (args.serial_number.size() > kSerialNumberLength) {
+    ui.message_box("Write S/N", "Length Error", true);
+    return kExitFailure;
+  }
+  TimerState timer;
+  ScsiState scsi;
+  ScsiIo io{ui, *access.loader, timer};
+  if (const int status = prepare_service(scsi, io); status >= 0) return status;
+  const auto capability = read_capability(scsi, io);
+  if ((scsi.scanner_model_class != 3 && scsi.scanner_model_class != 4) ||
+      !serial_number_supported(capability)) {
+    std::fprintf(env.err, "fwload-cli: this scanner keeps no serial number\n");
+    return kExitFailure;
+  }
+  if (!args.serial_number.empty() && write_serial_number(scsi, io, args.serial_number) != 0) {
+    show_scanner_message(ui, scsi.sense_key, scsi.sense_asc, scsi.sense_ascq);
+  }
+  std::string serial;
+  if (read_serial_number(scsi, io, serial) != 0) {
+    show_scanner_message(ui, scsi.sense_key, scsi.sense_asc, scsi.sense_ascq);
+    return kExitFailure;
+  }
+  std::fprintf(env.out, "Serial Number : \"%s\"\n", serial.c_str());
+  return std::fflush(env.out) == 0 ? kExitOk : kExitFailure;
 }
 
 }  // namespace
@@ -228,6 +316,10 @@ int run_cli(std::span<const std::string_view> arg_list, CliEnv& env) {
       return transfer(parsed.args, env);
     case CliArgs::Command::Info:
       return info(parsed.args, env);
+    case CliArgs::Command::SetDefault:
+      return set_default(parsed.args, env);
+    case CliArgs::Command::SerialNumber:
+      return serial_number(parsed.args, env);
   }
   return kExitUsage;
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/about_dialog.h"
+#include "app/command_dialog.h"
 #include "app/device_transport.h"
 #include "app/entry.h"
 #include "app/status_display.h"
@@ -98,14 +99,23 @@ INT_PTR CALLBACK about_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPA
                                                                                         : FALSE;
 }
 
-// The Command dialog's service functions come with the SCSI transport; until then it closes.
-INT_PTR CALLBACK command_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
-  if (message == WM_INITDIALOG) return TRUE;
-  if (message == WM_COMMAND && (LOWORD(wparam) == IDOK || LOWORD(wparam) == IDCANCEL)) {
-    EndDialog(dialog, 1);
+struct CommandContext {
+  Win32Controls controls;
+  ScsiIo io;
+  CommandDialog logic;
+};
+
+INT_PTR CALLBACK command_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_INITDIALOG) {
+    SetWindowLongPtrA(dialog, DWLP_USER, lparam);
+    auto* context = reinterpret_cast<CommandContext*>(lparam);
+    context->controls.attach(dialog);
+    context->logic.on_init();
     return TRUE;
   }
-  return FALSE;
+  auto* context = reinterpret_cast<CommandContext*>(GetWindowLongPtrA(dialog, DWLP_USER));
+  if (context == nullptr || message != WM_COMMAND) return FALSE;
+  return context->logic.on_command(LOWORD(wparam)) ? TRUE : FALSE;
 }
 
 class Win32Entry : public EntryPort {
@@ -304,8 +314,11 @@ void Win32MainWindow::run_about_dialog() {
 }
 
 void Win32MainWindow::run_command_dialog(bool serial_template) {
+  CommandContext context{
+      Win32Controls(instance_), ScsiIo{*this, *program_.aspi, program_.app.timer},
+      CommandDialog(context.controls, program_.transport->scsi(), context.io, serial_template)};
   DialogBoxParamA(instance_, serial_template ? "TESTBOX-Serial" : "TESTBOX-NoSerial", dialog_,
-                  command_dialog_proc, 0);
+                  command_dialog_proc, reinterpret_cast<LPARAM>(&context));
 }
 
 Program::Program(HINSTANCE inst)

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/app_state.h"
+#include "app/device_transport.h"
 #include "app/main_dialog.h"
 #include "app/main_window.h"
 #include "app/transport.h"
@@ -84,7 +85,7 @@ class Program {
   std::unique_ptr<AspiLoader> aspi;
   std::unique_ptr<SerialDevices> serial;
   Win32MainWindow window;
-  std::unique_ptr<Transport> transport;
+  std::unique_ptr<DeviceTransport> transport;
   MainDialog dialog;
 };
 

@@ -417,6 +417,51 @@ TEST_F(Cli, InfoPrintsTheAboutRows) {
   EXPECT_EQ(r.err, "Source Message: Load Library error !!\n");
 }
 
+TEST_F(Cli, InfoWithAFileShowsTheProgramAndTheFileFirst) {
+  generate("imp.mot", {"--model", "8", "--version", "4.56"});
+  const RunResult r = cli({"info", "--file", path("imp.mot"), "--emulate", "hvs3600:noscanner"});
+  EXPECT_EQ(r.out.substr(0, r.out.find("Vendor ID")),
+            "Version Number : 5.00\nVersion Information : Dec.10.1999.\n"
+            "Scanner Name : HVS 2600/3600\nUnit Name : Document Printer\nFile Version : 4.56\n");
+  generate("five.mot", {"--model", "5"});
+  const RunResult five = cli({"info", "--file", path("five.mot"), "--emulate", "hvs3600"});
+  EXPECT_NE(five.out.find("Scanner Name : HVS 3600\nUnit Name : MECHA-CONTROL\n"),
+            std::string::npos);
+  const RunResult bad = cli({"info", "--file", path("nowhere.mot"), "--emulate", "hvs3600"});
+  EXPECT_EQ(bad.exit_code, 1);
+  EXPECT_EQ(bad.err, "File_Open Error: File Open failed!!\n");
+}
+
+TEST_F(Cli, SetDefaultAndSerialNumber) {
+  RunResult r = cli({"set-default", "japan", "--emulate", "hvs3600"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, "Regional defaults set: japan\n");
+  r = cli({"serial-number", "--emulate", "hvs2600"});
+  EXPECT_EQ(r.out, "Serial Number : \"     SN-00012345\"\n");
+  r = cli({"serial-number", "ABCDE", "--emulate", "hvs3600"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, "Serial Number : \"           ABCDE\"\n");
+  r = cli({"serial-number", "12345678901234567", "--emulate", "hvs3600"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.err, "Write S/N: Length Error\n");
+  r = cli({"serial-number", "--emulate", "hvs3600-plain"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.err, "fwload-cli: this scanner keeps no serial number\n");
+  r = cli({"set-default", "us", "--emulate", "m3160fb"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.err, "Scanner Error: No Target Device !!\n");
+  r = cli({"set-default", "europe", "--emulate", "hvs3600:notready=11"});
+  EXPECT_EQ(r.err, "Scanner Message: Scanner is not ready.\n");
+  r = cli({"set-default", "europe", "--emulate", "hvs3600:door"});
+  EXPECT_EQ(r.err, "Scanner Message: Scanner Door is open! Please close the door.\n");
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"set-default"}, std::vector<std::string>{"set-default", "mars"},
+        std::vector<std::string>{"serial-number", "A", "B"},
+        std::vector<std::string>{"set-default", "us", "--serial", "/dev/null"}}) {
+    EXPECT_EQ(cli(args).exit_code, 2) << args.back();
+  }
+}
+
 TEST_F(Cli, EmulatorUsage) {
   const RunResult help = cli({"info", "--emulate", "help"});
   EXPECT_EQ(help.exit_code, 0);

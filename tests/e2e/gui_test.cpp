@@ -440,6 +440,62 @@ TEST_F(GuiScsi, BlockFailingInEveryPass) {
   EXPECT_EQ(count("COMMIT"), 0);
 }
 
+TEST_F(GuiScsi, CommandDialogServiceFunctions) {
+  generate("five.mot", {"--model", "5"});
+  const auto t = drive({"start " + exe() + " " + win_path(path("five.mot")),
+                        "wait-window",
+                        "wait-text 1007 Completed.",
+                        "command 1004",
+                        "window Command",
+                        "sleep 300",
+                        "text 1034 1033",
+                        "enabled 1053",
+                        "set-text 1033 ABCDE",
+                        "command 1053",
+                        "sleep 300",
+                        "text 1034",
+                        "shot " + win_path(path("command.bmp")),
+                        "set-text 1033 12345678901234567",
+                        "command 1053",
+                        "box",
+                        "command 1050",
+                        "sleep 300",
+                        "command 1",
+                        "main",
+                        "sleep 300",
+                        "command 2",
+                        "wait-exit"},
+                       scanner("hvs3600"));
+  EXPECT_TRUE(contains(t, "window: Command"));
+  EXPECT_TRUE(contains(t, "text 1034:      SN-00012345"));
+  EXPECT_TRUE(contains(t, "text 1033: "));
+  EXPECT_TRUE(contains(t, "enabled 1053: 1"));
+  EXPECT_TRUE(contains(t, "text 1034:            ABCDE"));
+  EXPECT_EQ(boxes(t), std::vector<std::string>{"Write S/N: Length Error"});
+  EXPECT_EQ(count("VENDOR WRITE code=93 data=20202020202020202020204142434445"), 1);
+  EXPECT_EQ(count("VENDOR WRITE code=93"), 1);  // the refused entry sent nothing
+  EXPECT_EQ(count("VENDOR WRITE code=8A data=0200"), 1);
+  keep_shot("command.bmp", "testbox-serial.png");
+}
+
+TEST_F(GuiScsi, CommandDialogWithoutSerialNumberCapabilityAndOtherScanners) {
+  generate("five.mot", {"--model", "5"});
+  auto t = drive(
+      {"start " + exe() + " " + win_path(path("five.mot")), "wait-window",
+       "wait-text 1007 Completed.", "command 1004", "window Command", "sleep 300", "enabled 1053",
+       "text 1034", "command 1", "main", "sleep 300", "command 2", "wait-exit"},
+      scanner("hvs3600-plain"));
+  EXPECT_TRUE(contains(t, "enabled 1053: 0"));
+  EXPECT_TRUE(contains(t, "text 1034: "));
+  EXPECT_TRUE(boxes(t).empty());
+  // A scanner of another product: the main window says so and opens nothing.
+  t = drive({"start " + exe() + " " + win_path(path("five.mot")), "wait-window",
+             "wait-text 1007 Completed.", "command 1004", "box", "sleep 300", "file-dialogs",
+             "command 2", "wait-exit"},
+            scanner("m3160fb"));
+  EXPECT_EQ(boxes(t), std::vector<std::string>{"Scanner Error: No Target Device !!"});
+}
+
 TEST_F(GuiScsi, NoScannerAndNoManager) {
   generate("a.mot", {"--model", "5"});
   auto t = transfer("a.mot", "hvs3600:noscanner");

@@ -15,6 +15,7 @@
 //   click ID             click the button ID of the target
 //   check ID 0|1         set the check state of button ID
 //   select ID INDEX      select entry INDEX of the drop-down list ID
+//   set-text ID TEXT     put TEXT into control ID (a text box)
 //   open-file PATH       wait for the open or save dialog, enter PATH, confirm
 //   cancel-file          wait for the open or save dialog, cancel it
 //   box                  wait until a message box has been recorded since the last "box"
@@ -279,6 +280,12 @@ void run(const std::string& line) {
     if (HWND c = control(v.at(0))) {
       SendMessageA(c, BM_SETCHECK, v.at(1) ? BST_CHECKED : BST_UNCHECKED, 0);
     }
+  } else if (verb == "set-text") {
+    const int id = std::atoi(rest.c_str());
+    const std::size_t space = rest.find(' ');
+    const std::string text = space == std::string::npos ? std::string() : rest.substr(space + 1);
+    if (HWND c = control(id))
+      SendMessageA(c, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
   } else if (verb == "select") {
     const std::vector<int> v = ids();
     if (HWND c = control(v.at(0))) SendMessageA(c, CB_SETCURSEL, static_cast<WPARAM>(v.at(1)), 0);

@@ -1,0 +1,103 @@
+#include "app/command_dialog.h"
+
+#include "res/resource.h"
+#include "scsi/discovery.h"
+#include "scsi/sense.h"
+#include "scsi/service.h"
+
+namespace fwload {
+namespace {
+
+// The text box holds 18 bytes: at most 17 characters, one more than a serial number.
+constexpr std::size_t kEntryBuffer = 18;
+
+}  // namespace
+
+void CommandDialog::show_last_sense() {
+  show_scanner_message(io_.ui, scsi_.sense_key, scsi_.sense_asc, scsi_.sense_ascq);
+}
+
+void CommandDialog::on_init() {
+  release_aspi(scsi_);
+  if (find_scanner(scsi_, io_, /*quiet=*/true) == 0) {
+    release_aspi(scsi_);
+    dialog_.end_dialog(1);
+    return;
+  }
+  if (wait_until_ready(scsi_, io_) != Readiness::Ready) {
+    io_.ui.arrow_cursor();
+    dialog_.end_dialog(1);
+    return;
+  }
+  const auto capability = read_capability(scsi_, io_);
+  if (serial_template_) {
+    if (!serial_number_supported(capability)) {
+      dialog_.enable(IDC_SERIAL_WRITE, false);
+    } else {
+      std::string serial;
+      if (read_serial_number(scsi_, io_, serial) == 0) {
+        dialog_.set_text(IDC_SERIAL_CURRENT, serial);
+      } else {
+        io_.ui.arrow_cursor();
+        show_last_sense();
+      }
+    }
+  }
+  dialog_.set_text(IDC_SERIAL_NEW, "");
+  io_.ui.arrow_cursor();
+}
+
+bool CommandDialog::on_command(int id) {
+  switch (id) {
+    case IDC_SET_US:
+    case IDC_SET_EUROPE:
+    case IDC_SET_JAPAN:
+      set_default(id);
+      return true;
+    case IDC_SERIAL_WRITE:
+      write_serial_number();
+      return true;
+    case 1:
+    case 2:
+      release_aspi(scsi_);
+      io_.ui.arrow_cursor();
+      dialog_.end_dialog(1);
+      return true;
+    default:
+      return false;
+  }
+}
+
+void CommandDialog::set_default(int id) {
+  io_.ui.wait_cursor();
+  const Region region = id == IDC_SET_US       ? Region::Us
+                        : id == IDC_SET_EUROPE ? Region::Europe
+                                               : Region::Japan;
+  const std::uint16_t result = set_regional_defaults(scsi_, io_, region);
+  io_.ui.arrow_cursor();
+  if (result != 0) show_last_sense();
+}
+
+void CommandDialog::write_serial_number() {
+  io_.ui.wait_cursor();
+  const std::string text = dialog_.text(IDC_SERIAL_NEW, kEntryBuffer);
+  if (text.size() > kSerialNumberLength) {
+    io_.ui.arrow_cursor();
+    io_.ui.message_box("Write S/N", "Length Error", /*task_modal=*/true);
+    return;
+  }
+  if (fwload::write_serial_number(scsi_, io_, text) != 0) {
+    io_.ui.arrow_cursor();
+    show_last_sense();
+  }
+  std::string serial;
+  if (read_serial_number(scsi_, io_, serial) == 0) {
+    dialog_.set_text(IDC_SERIAL_CURRENT, serial);
+    io_.ui.arrow_cursor();
+  } else {
+    io_.ui.arrow_cursor();
+    show_last_sense();
+  }
+}
+
+}  // namespace fwload
