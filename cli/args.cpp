@@ -8,8 +8,10 @@ namespace {
 constexpr std::string_view kUsage =
     "usage: fwload-cli identify FILE\n"
     "       fwload-cli convert FILE [-o OUT]\n"
-    "       fwload-cli transfer FILE [--post] [--emulate MODEL[:FAULT,...] | --serial PORT]\n"
-    "       fwload-cli info [--file FILE] [--emulate MODEL[:FAULT,...] | --serial PORT]\n"
+    "       fwload-cli identify FILE --json\n"
+    "       fwload-cli transfer FILE [--post] [--dry-run] [--emulate MODEL[:FAULT,...] | --serial "
+    "PORT]\n"
+    "       fwload-cli info [--file FILE] [--json] [--emulate MODEL[:FAULT,...] | --serial PORT]\n"
     "       fwload-cli set-default us|europe|japan [--emulate MODEL[:FAULT,...]]\n"
     "       fwload-cli serial-number [NEW] [--emulate MODEL[:FAULT,...]]\n"
     "       fwload-cli --help | --version\n"
@@ -22,6 +24,9 @@ constexpr std::string_view kUsage =
     "    -o, --output OUT   where to write (default: FILE with its extension made .sum)\n"
     "  transfer FILE        open FILE and load it into the scanner (over SCSI unless --serial)\n"
     "    --post             send an imprinter unit file to the post-imprinter (default: pre)\n"
+    "    --dry-run          find the scanner, wait until it is ready, check that FILE suits it,\n"
+    "                       and print what would be sent; nothing is sent\n"
+    "  --json               identify and info: print one JSON object instead of the rows\n"
     "  info                 print what the scanner reports about itself and where it is\n"
     "    --file FILE        and, first, the program's version and what FILE is meant for\n"
     "  set-default REGION   reset the scanner (HV Scanner 3600/2600) to its regional defaults\n"
@@ -99,13 +104,24 @@ CliParse parse_cli_args(std::span<const std::string_view> args) {
       if (!take_value()) return usage_error("option --file needs a value");
       p.args.file = std::string(value);
       file_given = true;
+    } else if (a == "--dry-run") {
+      p.args.dry_run = true;
+    } else if (a == "--json") {
+      p.args.json = true;
     } else if (a == "--post") {
       p.args.post = true;
     } else {
       return usage_error("unknown option " + std::string(a));
     }
   }
-  if (operands.empty()) return usage_error("no command given");
+  if (operands.empty()) {
+    // "--emulate help" on its own lists the emulated models and faults.
+    if (p.args.emulate == "help" && !serial_given) {
+      p.args.command = CliArgs::Command::Info;
+      return p;
+    }
+    return usage_error("no command given");
+  }
   const std::string_view command = operands[0];
   using C = CliArgs::Command;
   if (command == "help") {
@@ -145,13 +161,23 @@ CliParse parse_cli_args(std::span<const std::string_view> args) {
       return usage_error(std::string(command) +
                          (takes_file ? " takes exactly one FILE" : " takes no FILE (use --file)"));
     }
-    if (takes_file) p.args.file = std::string(operands[1]);
+    if (takes_file) {
+      // Like an option without its value: an empty FILE is a slip on the command line.
+      if (operands[1].empty()) return usage_error(std::string(command) + " FILE is empty");
+      p.args.file = std::string(operands[1]);
+    }
   }
   if (file_given && p.args.command != C::Info) {
     return usage_error(std::string(command) + " takes no --file");
   }
   if (output_given && p.args.command != C::Convert) {
     return usage_error(std::string(command) + " takes no -o");
+  }
+  if (p.args.dry_run && p.args.command != C::Transfer) {
+    return usage_error(std::string(command) + " takes no --dry-run");
+  }
+  if (p.args.json && p.args.command != C::Identify && p.args.command != C::Info) {
+    return usage_error(std::string(command) + " takes no --json");
   }
   if (p.args.post && p.args.command != C::Transfer) {
     return usage_error(std::string(command) + " takes no --post");

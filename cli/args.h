@@ -15,8 +15,10 @@ struct CliArgs {
   std::string serial_number;  // serial-number NEW (empty: read only)
   std::string output;         // -o OUT of convert; empty = FILE with ".sum"
   bool post = false;          // --post: a unit file goes to the post-imprinter
-  std::string emulate;  // --emulate MODEL[:FAULT,...]: the emulated scanner instead of a real one
-  std::string serial;   // --serial PORT: the serial line instead of SCSI
+  std::string emulate;   // --emulate MODEL[:FAULT,...]: the emulated scanner instead of a real one
+  std::string serial;    // --serial PORT: the serial line instead of SCSI
+  bool dry_run = false;  // transfer --dry-run: everything up to the first byte sent
+  bool json = false;     // identify / info --json
 };
 
 struct CliParse {

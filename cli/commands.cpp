@@ -1,5 +1,6 @@
 #include "cli/commands.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <limits>
 #include <string>
@@ -8,8 +9,10 @@
 #include "app/about_dialog.h"
 #include "cli/args.h"
 #include "cli/console_ui.h"
+#include "cli/json.h"
 #include "emulator/emulated_aspi.h"
 #include "firmware/firmware_state.h"
+#include "firmware/hex.h"
 #include "firmware/messages.h"
 #include "firmware/open_file.h"
 #include "firmware/write_file.h"
@@ -38,6 +41,11 @@ int usage_error(CliEnv& env, std::string_view text) {
   return kExitUsage;
 }
 
+std::string& emulator_log_path() {
+  static std::string path;
+  return path;
+}
+
 // The SCSI access of a command: the platform's, or the emulated scanner of --emulate.
 struct ScsiAccess {
   std::shared_ptr<emulator::Scanner> scanner;
@@ -59,6 +67,16 @@ int scsi_access(const CliArgs& args, CliEnv& env, ScsiAccess& access) {
   const auto config = emulator::parse_emulator_config(args.emulate, &error);
   if (!config) return usage_error(env, error + " (--emulate help lists the models and faults)");
   access.scanner = std::make_shared<emulator::Scanner>(*config);
+  // FWLOAD_EMULATOR_LOG names a file that receives what the emulated scanner is sent.
+  if (const char* log = std::getenv("FWLOAD_EMULATOR_LOG"); log != nullptr && log[0] != '\0') {
+    emulator_log_path() = log;
+    access.scanner->set_log_sink([](const std::string& line) {
+      if (std::FILE* f = std::fopen(emulator_log_path().c_str(), "a")) {
+        std::fprintf(f, "%s\n", line.c_str());
+        std::fclose(f);
+      }
+    });
+  }
   access.emulated = std::make_unique<emulator::EmulatedAspiLoader>(access.scanner);
   access.loader = access.emulated.get();
   return -1;
@@ -92,6 +110,20 @@ int identify(const CliArgs& args, CliEnv& env) {
   FirmwareState state;
   if (!open_for_cli(state, io, ui, absolute_path(args.file))) return kExitFailure;
   ui.end_progress_line();
+  if (args.json) {
+    std::fprintf(
+        env.out,
+        "{\"file\": %s, \"scanner_name\": %s, \"unit_name\": %s, \"file_version\": %s, "
+        "\"model_code\": %u, \"download_target_code\": %u, \"sum_value\": \"%s\", "
+        "\"sum_address\": \"%s\", \"start_address\": \"%s\", \"end_address\": \"%s\"}\n",
+        json_string(absolute_path(args.file)).c_str(), json_string(state.scanner_name).c_str(),
+        json_string(state.unit_name).c_str(), json_string(state.file_version).c_str(),
+        static_cast<unsigned>(state.FirmwareTargetCode),
+        static_cast<unsigned>(state.download_target_code), hex_digits(state.sum_value, 2).c_str(),
+        hex_digits(state.sum_address, 6).c_str(), hex_digits(state.start_address, 6).c_str(),
+        hex_digits(state.end_address, 6).c_str());
+    return std::fflush(env.out) == 0 ? kExitOk : kExitFailure;
+  }
   // The summary lines are the ones the dialog appends to "Completed.".
   const std::string summary = open_summary(state);
   std::fprintf(env.out, "Scanner Name : %s\nUnit Name : %s\nFile Version : %s\nModel Code : %u%s\n",
@@ -135,6 +167,27 @@ int convert(const CliArgs& args, CliEnv& env) {
   return std::fflush(env.out) == 0 ? kExitOk : kExitFailure;
 }
 
+void print_row(CliEnv& env, const std::string& label, const std::string& value) {
+  if (label.empty()) return;
+  std::fprintf(env.out, "%s %s\n", label.c_str(), value.c_str());
+}
+
+// After a transfer: what the scanner now reports, beside the file's own version.
+void print_versions_after(CliEnv& env, const ScannerRows& rows, const FirmwareState& file) {
+  if (rows.vendor == kNoDeviceText) {
+    std::fprintf(env.out, "The scanner did not report its versions after the transfer.\n");
+    return;
+  }
+  std::fprintf(env.out, "The scanner now reports:\n");
+  for (int i = 0; i < 4; ++i) {
+    if (!rows.version_label[i].empty()) {
+      std::fprintf(env.out, "  %s %s\n", rows.version_label[i].c_str(),
+                   rows.version_value[i].c_str());
+    }
+  }
+  std::fprintf(env.out, "File Version : %s\n", file.file_version.c_str());
+}
+
 int transfer(const CliArgs& args, CliEnv& env) {
   ScsiAccess access;
   if (const int status = scsi_access(args, env, access); status >= 0) return status;
@@ -148,17 +201,44 @@ int transfer(const CliArgs& args, CliEnv& env) {
   ui.set_activity("Trans File");
   if (!args.serial.empty()) {
     SerialState serial;
-    SerialIo io{ui, env.serial, timer, PortList{0, {args.serial}}};
-    const int sent = SerialDownload(serial, io, state);
+    SerialIo serial_io{ui, env.serial, timer, PortList{0, {args.serial}}};
+    if (args.dry_run) {
+      if (plan_serial_download(serial, serial_io) != 1) return kExitFailure;
+      std::fprintf(env.out,
+                   "Dry run: serial line %s (19200 baud, 8E1, RTS/CTS), unit code %u: %u bytes in "
+                   "%u frames of %u, between a start and an end frame. Nothing was sent.\n",
+                   args.serial.c_str(), static_cast<unsigned>(state.download_target_code),
+                   static_cast<unsigned>(kSerialImageSize),
+                   static_cast<unsigned>(kSerialImageSize / kSerialBlock),
+                   static_cast<unsigned>(kSerialBlock));
+      return std::fflush(env.out) == 0 ? kExitOk : kExitFailure;
+    }
+    const int sent = SerialDownload(serial, serial_io, state);
     ui.end_progress_line();
     if (sent != 1) return kExitFailure;
     std::fprintf(env.out, "Transferred %s over %s, unit code %u, %u bytes.\n", args.file.c_str(),
                  args.serial.c_str(), static_cast<unsigned>(state.download_target_code),
                  static_cast<unsigned>(kSerialImageSize));
+    print_versions_after(env, ReadScannerInfoSerial(serial, serial_io), state);
     return std::fflush(env.out) == 0 ? kExitOk : kExitFailure;
   }
   ScsiState scsi;
   ScsiIo scsi_io{ui, *access.loader, timer};
+  if (args.dry_run) {
+    const int buffer = plan_download_over_scsi(scsi, scsi_io, state, args.post ? 1 : 0);
+    if (buffer < 0) return kExitFailure;
+    const std::uint32_t bytes = state.end_address + 1;
+    std::fprintf(
+        env.out,
+        "Dry run: SCSI adapter #%u target #%u (%s), buffer id %d: %u bytes in %u WRITE "
+        "BUFFER blocks of %u, then the commit with about %d s of writing. Nothing was "
+        "sent.\n",
+        static_cast<unsigned>(scsi.host_adapter_id), static_cast<unsigned>(scsi.target_id),
+        std::string(scsi.scanner_product.view()).c_str(), buffer, static_cast<unsigned>(bytes),
+        static_cast<unsigned>((bytes + kDownloadBlock - 1) / kDownloadBlock),
+        static_cast<unsigned>(kDownloadBlock), writing_seconds_for(state.FirmwareTargetCode));
+    return std::fflush(env.out) == 0 ? kExitOk : kExitFailure;
+  }
   const int sent = download_over_scsi(scsi, scsi_io, state, args.post ? 1 : 0);
   ui.end_progress_line();
   if (sent != 1) return kExitFailure;
@@ -168,12 +248,8 @@ int transfer(const CliArgs& args, CliEnv& env) {
                args.file.c_str(), product.c_str(), static_cast<unsigned>(scsi.target_id),
                static_cast<unsigned>(state.download_target_code),
                static_cast<unsigned>(state.end_address + 1));
+  print_versions_after(env, read_scanner_info_scsi(scsi, scsi_io), state);
   return std::fflush(env.out) == 0 ? kExitOk : kExitFailure;
-}
-
-void print_row(CliEnv& env, const std::string& label, const std::string& value) {
-  if (label.empty()) return;
-  std::fprintf(env.out, "%s %s\n", label.c_str(), value.c_str());
 }
 
 int info(const CliArgs& args, CliEnv& env) {
@@ -182,20 +258,20 @@ int info(const CliArgs& args, CliEnv& env) {
   ConsoleUi ui(env.err, env.err_is_terminal);
   TimerState timer;
   ui.set_timer(&timer);
+  // The About dialog's groups, top to bottom: program, opened file, scanner, host.
+  std::vector<std::pair<std::string, std::string>> program_rows;
   if (!args.file.empty()) {
-    // The About dialog's first groups: the program, then the opened file.
     FirmwareIo io{ui, env.profile, env.fs};
     FirmwareState state;
     if (!open_for_cli(state, io, ui, absolute_path(args.file))) return kExitFailure;
     ui.end_progress_line();
     const AboutFileRows file = about_file_rows(state);
-    print_row(env, "Version Number :",
-              std::string(table_string(kStrVersionMajor)) + "." +
-                  std::string(table_string(kStrVersionMinor)));
-    print_row(env, "Version Information :", std::string(table_string(kStrVersionDate)));
-    print_row(env, "Scanner Name :", file.scanner_name);
-    print_row(env, "Unit Name :", file.unit_name);
-    print_row(env, "File Version :", file.file_version);
+    program_rows = {{"Version Number :", std::string(table_string(kStrVersionMajor)) + "." +
+                                             std::string(table_string(kStrVersionMinor))},
+                    {"Version Information :", std::string(table_string(kStrVersionDate))},
+                    {"Scanner Name :", file.scanner_name},
+                    {"Unit Name :", file.unit_name},
+                    {"File Version :", file.file_version}};
   }
   ScannerRows rows;
   if (!args.serial.empty()) {
@@ -207,12 +283,35 @@ int info(const CliArgs& args, CliEnv& env) {
     ScsiIo io{ui, *access.loader, timer};
     rows = read_scanner_info_scsi(scsi, io);
   }
-  // The rows as the About dialog labels them.
-  print_row(env, "Vendor ID :", rows.vendor);
-  print_row(env, "Products ID :", rows.product);
-  for (int i = 0; i < 4; ++i) print_row(env, rows.version_label[i], rows.version_value[i]);
-  print_row(env, rows.host_label.value_or("Current SCSI Host ID :"), rows.host);
-  print_row(env, rows.target_label.value_or("Current SCSI Target ID :"), rows.target);
+  std::vector<std::pair<std::string, std::string>> scanner_rows = {{"Vendor ID :", rows.vendor},
+                                                                   {"Products ID :", rows.product}};
+  for (int i = 0; i < 4; ++i)
+    scanner_rows.emplace_back(rows.version_label[i], rows.version_value[i]);
+  const std::pair<std::string, std::string> host{rows.host_label.value_or("Current SCSI Host ID :"),
+                                                 rows.host};
+  const std::pair<std::string, std::string> target{
+      rows.target_label.value_or("Current SCSI Target ID :"), rows.target};
+  if (args.json) {
+    auto rows_json = [](const std::vector<std::pair<std::string, std::string>>& list) {
+      std::string out = "[";
+      for (const auto& [label, value] : list) {
+        if (label.empty()) continue;
+        if (out.size() > 1) out += ", ";
+        out += "{\"label\": " + json_string(label) + ", \"value\": " + json_string(value) + "}";
+      }
+      return out + "]";
+    };
+    std::string out = "{";
+    if (!program_rows.empty()) out += "\"program_and_file\": " + rows_json(program_rows) + ", ";
+    out += "\"scanner\": " + rows_json(scanner_rows) + ", \"host\": " + rows_json({host, target});
+    out += ", \"found\": " + std::string(rows.vendor == kNoDeviceText ? "false" : "true") + "}\n";
+    std::fputs(out.c_str(), env.out);
+  } else {
+    for (const auto& [label, value] : program_rows) print_row(env, label, value);
+    for (const auto& [label, value] : scanner_rows) print_row(env, label, value);
+    print_row(env, host.first, host.second);
+    print_row(env, target.first, target.second);
+  }
   std::fflush(env.out);
   return rows.vendor == kNoDeviceText ? kExitFailure : kExitOk;
 }

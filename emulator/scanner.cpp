@@ -143,7 +143,7 @@ std::string emulator_help() {
   for (const Model& m : models()) text += " " + m.name;
   text +=
       "\n  faults: notready=N door busy=N block=K@P block=K@* commit badadapter supportinfo=S\n"
-      "          noentry=info|send noscanner nomanager latency=MS commit-ms=MS target=N";
+      "          noentry=info|send noscanner nomanager latency=MS commit-ms=MS target=N reset=K";
   return text;
 }
 
@@ -202,6 +202,8 @@ std::optional<EmulatorConfig> parse_emulator_config(std::string_view spec, std::
       ok = parse_int(value, f.latency_ms) && f.latency_ms >= 0 && f.latency_ms <= 60000;
     } else if (key == "commit-ms") {
       ok = parse_int(value, f.commit_ms) && f.commit_ms >= 0 && f.commit_ms <= 600000;
+    } else if (key == "reset") {
+      ok = parse_int(value, f.reset_after_block) && f.reset_after_block >= 0;
     } else if (key == "target") {
       ok = parse_int(value, f.target) && f.target >= 0 && f.target <= 7;
     } else {
@@ -212,7 +214,8 @@ std::optional<EmulatorConfig> parse_emulator_config(std::string_view spec, std::
   return config;
 }
 
-Scanner::Scanner(EmulatorConfig config) : config_(std::move(config)) {}
+Scanner::Scanner(EmulatorConfig config)
+    : config_(std::move(config)), versions_(config_.model->versions) {}
 
 void Scanner::note(std::string line) {
   if (sink_ != nullptr) sink_(line);
@@ -228,6 +231,12 @@ Completion Scanner::execute(const std::uint8_t* cdb, std::uint8_t cdb_length, st
   std::lock_guard<std::mutex> lock(mutex_);
   const Model& m = *config_.model;
   if (cdb_length == 0) return check(0x05, 0x20, 0x00);
+  if (unit_attention_ && cdb[0] != 0x12) {
+    // The first command after a reset learns of it (INQUIRY does not).
+    unit_attention_ = false;
+    note("UNIT ATTENTION");
+    return check(0x06, 0x29, 0x00);
+  }
   switch (cdb[0]) {
     case 0x00: {  // TEST UNIT READY
       note("TEST UNIT READY");
@@ -264,7 +273,7 @@ Completion Scanner::execute(const std::uint8_t* cdb, std::uint8_t cdb_length, st
         note("READ VERSIONS " + std::to_string(n));
         const int level = n == 12 ? 1 : n == 20 ? 2 : n == 24 ? 3 : 0;
         if (level == 0 || level > m.version_level || length < n) return check(0x05, 0x24, 0x00);
-        std::memcpy(data, m.versions.data(), n);
+        std::memcpy(data, versions_.data(), n);
         return {};
       }
       if (code == 0x92) {
@@ -324,6 +333,13 @@ Completion Scanner::write_buffer(const std::uint8_t* cdb, const std::uint8_t* da
   if (offset == 0) buffer.clear();
   if (buffer.size() < offset + length) buffer.resize(offset + length, 0xFF);
   std::memcpy(buffer.data() + offset, data, length);
+  if (block == f.reset_after_block && !reset_done_) {
+    // Power dip: everything received is gone, and the host hears of it on its next command.
+    reset_done_ = true;
+    unit_attention_ = true;
+    buffers_.clear();
+    note("RESET");
+  }
   return {};
 }
 
@@ -343,6 +359,16 @@ Completion Scanner::commit(std::uint8_t id) {
   }
   committed_[id] = buffer;
   note("COMMIT id=" + std::to_string(id) + " " + std::to_string(buffer.size()) + " bytes");
+  // The unit now runs the new firmware and reports its version: the four characters after
+  // the firmware's "VERSION = " mark, in the field of the unit the buffer is for.
+  if (config_.model->version_level == 3) {
+    static constexpr std::string_view kMark = "VERSION = ";
+    const auto it = std::search(buffer.begin(), buffer.end(), kMark.begin(), kMark.end());
+    const std::size_t field = id == 0 ? 4 : id == 2 ? 16 : id == 3 ? 20 : 0;
+    if (it != buffer.end() && field != 0 && buffer.end() - it >= 14) {
+      std::copy_n(it + static_cast<std::ptrdiff_t>(kMark.size()), 4, versions_.begin() + field);
+    }
+  }
   return {};
 }
 

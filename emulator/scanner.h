@@ -51,6 +51,8 @@ struct Faults {
   int latency_ms = 1;            // "latency=MS": time each request takes
   int commit_ms = -1;            // "commit-ms=MS": time the commit takes (default: latency)
   int target = 3;                // "target=N": the scanner's target id
+  int reset_after_block = -1;    // "reset=K": the scanner resets after block K of the first
+                                 //   pass: buffers lost, the next command gets UNIT ATTENTION
 };
 
 struct EmulatorConfig {
@@ -99,12 +101,15 @@ class Scanner {
   Completion commit(std::uint8_t id);
 
   EmulatorConfig config_;
+  std::array<std::uint8_t, 24> versions_;  // what the scanner reports; a commit updates it
   mutable std::mutex mutex_;
   std::vector<std::string> log_;
   std::map<std::uint8_t, std::vector<std::uint8_t>> buffers_;
   std::map<std::uint8_t, std::vector<std::uint8_t>> committed_;
   int test_unit_ready_count_ = 0;
   int pass_ = 0;
+  bool unit_attention_ = false;
+  bool reset_done_ = false;
   int commits_ = 0;
   std::string serial_number_ = "     SN-00012345";
   std::vector<std::uint8_t> set_default_;

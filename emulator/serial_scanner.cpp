@@ -1,5 +1,6 @@
 #include "emulator/serial_scanner.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -58,6 +59,8 @@ std::optional<SerialConfig> parse_serial_config(std::string_view model, std::str
       ok = parse_int(value, f.busy_polls) && f.busy_polls >= 0;
     } else if (key == "noimprinter" && value.empty()) {
       f.no_imprinter = true;
+    } else if (key == "reset") {
+      ok = parse_int(value, f.reset_frame) && f.reset_frame >= 0;
     } else if (key == "writing") {
       ok = parse_int(value, f.busy_after_end) && f.busy_after_end >= 0;
     } else {
@@ -139,7 +142,7 @@ void SerialScanner::frame_done(std::vector<std::uint8_t>& out) {
     note("identity request");
     pending_data_.assign(16, 0);
     pending_data_[4] = config_.model == "mv730" ? 0x02 : 0x05;
-    std::memcpy(pending_data_.data() + 8, "1.23", 4);
+    std::memcpy(pending_data_.data() + 8, mecha_version_.data(), 4);
     if (!config_.faults.no_imprinter) std::memcpy(pending_data_.data() + 12, "2.01", 4);
   } else if (n == 6) {
     if (!started_) {
@@ -154,6 +157,12 @@ void SerialScanner::frame_done(std::vector<std::uint8_t>& out) {
       complete_ = true;
       busy_left_ = config_.faults.busy_after_end;
       note("end: image complete");
+      static constexpr std::string_view kMark = "VERSION = ";
+      const auto it = std::search(image_.begin(), image_.end(), kMark.begin(), kMark.end());
+      if (it != image_.end() && image_.end() - it >= 14) {
+        mecha_version_.assign(it + static_cast<std::ptrdiff_t>(kMark.size()),
+                              it + static_cast<std::ptrdiff_t>(kMark.size()) + 4);
+      }
     } else {
       note("end frame out of place");
       pending_status_ = 0x42;
@@ -170,6 +179,11 @@ void SerialScanner::frame_done(std::vector<std::uint8_t>& out) {
       std::memcpy(image_.data() + offset, data + 6, 256);
       next_offset_ += 256;
     }
+  }
+  if (index == config_.faults.reset_frame) {
+    note("reset after frame " + std::to_string(index));
+    started_ = false;
+    next_offset_ = 0;
   }
   if (index == config_.faults.error_frame) {
     note("frame " + std::to_string(index) + " answered with an error status (fault)");

@@ -24,6 +24,7 @@ struct SerialFaults {
   int busy_polls = 0;         // "busy=N": the first N polls answer busy (0x20)
   int busy_after_end = 2;     // "writing=N": polls answered busy after the end frame
   bool no_imprinter = false;  // "noimprinter": the identity reports no imprinter unit
+  int reset_frame = -1;  // "reset=K": the scanner restarts after frame K and forgets the transfer
 };
 
 struct SerialConfig {
@@ -70,6 +71,7 @@ class SerialScanner {
   std::uint8_t unit_ = 0;
   std::uint32_t next_offset_ = 0;
   std::vector<std::uint8_t> image_;
+  std::string mecha_version_ = "1.23";  // a complete image brings its own version
   std::vector<std::string> log_;
 };
 

@@ -1,6 +1,6 @@
 // The serial port as the serial code uses it. Win32: CreateFileA & co with the device control
-// block; POSIX: termios with the same behaviour (a read returns what is buffered at once, or
-// waits at most 500 ms for a first byte; a write held back by the handshake returns short).
+// block; POSIX: termios with the same behaviour (a read returns when the bytes asked for have
+// come, or after 500 ms with what has; a write held back by the handshake returns short).
 #pragma once
 
 #include <cstddef>
@@ -43,7 +43,7 @@ class SerialPort {
   // Reads the current settings and writes them back with `settings`; false when refused.
   virtual bool configure(const LineSettings& settings) = 0;
   virtual void set_dtr(bool raised) = 0;
-  // Bytes read (0 after the time-out), or -1 when the read call fails.
+  // Bytes read, fewer (0: none) after the 500 ms time-out, or -1 when the read call fails.
   virtual int read(std::uint8_t* buffer, std::size_t size) = 0;
   // Bytes written (fewer when the line held them back), or -1 when the write call fails.
   virtual int write(const std::uint8_t* data, std::size_t size) = 0;

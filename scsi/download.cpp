@@ -44,10 +44,8 @@ int download_buffer_for(const ScsiState& s, const FirmwareState& f, int imprinte
   return -1;
 }
 
-int download_over_scsi(ScsiState& s, ScsiIo& io, FirmwareState& f, int imprinter_side) {
-  io.ui.wait_cursor();
-  ArrowOnExit restore_cursor(io.ui);
-  if (find_scanner(s, io) == 0) return 0;
+int plan_download_over_scsi(ScsiState& s, ScsiIo& io, FirmwareState& f, int imprinter_side) {
+  if (find_scanner(s, io) == 0) return -1;
 
   std::uint16_t result = 0;
   bool ready = false;
@@ -62,16 +60,25 @@ int download_over_scsi(ScsiState& s, ScsiIo& io, FirmwareState& f, int imprinter
     } else {
       show_scanner_message(io.ui, kScannerBusy);
     }
-    return 0;
+    return -1;
   }
 
   const int buffer = download_buffer_for(s, f, imprinter_side);
   if (buffer < 0 || f.image.size() != kImageSize) {
     show_scanner_message(io.ui, kFileNotForScanner);
-    return 0;
+    return -1;
   }
+  return buffer;
+}
+
+int download_over_scsi(ScsiState& s, ScsiIo& io, FirmwareState& f, int imprinter_side) {
+  io.ui.wait_cursor();
+  ArrowOnExit restore_cursor(io.ui);
+  const int buffer = plan_download_over_scsi(s, io, f, imprinter_side);
+  if (buffer < 0) return 0;
   const auto buffer_id = static_cast<std::uint8_t>(buffer);
   f.download_target_code = buffer_id;
+  std::uint16_t result = 0;
 
   prepare_download(s, io, s.target_id);
 

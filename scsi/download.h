@@ -20,6 +20,11 @@ int writing_seconds_for(std::uint8_t kind);
 // `imprinter_side`: 0 Pre, 1 Post.
 int download_buffer_for(const ScsiState& scanner, const FirmwareState& file, int imprinter_side);
 
+// Everything before the first byte is sent: finds the scanner, waits until it is ready and
+// checks that the file suits it. Returns the buffer id the image would go to, or -1 after the
+// message of the failure.
+int plan_download_over_scsi(ScsiState& state, ScsiIo& io, FirmwareState& file, int imprinter_side);
+
 // Returns 1 when the scanner took and saved the image, 0 after the message of the failure.
 int download_over_scsi(ScsiState& state, ScsiIo& io, FirmwareState& file, int imprinter_side);
 

@@ -246,6 +246,19 @@ int SerialDownload(SerialState& s, SerialIo& io, const FirmwareState& file) {
   return 0;
 }
 
+int plan_serial_download(SerialState& s, SerialIo& io) {
+  ResetSerialSettings(s);
+  if (OpenSerialPort(s, io) == 0) {
+    CloseSerialPort(s);
+    io.ui.message_box("Serial Communication error", "Serial Open Error");
+    return 0;
+  }
+  const int present = PollScannerStatus(s, io);
+  CloseSerialPort(s);
+  if (present == 0) io.ui.message_box(kCaption, "No Scanner !");
+  return present;
+}
+
 ScannerRows ReadScannerInfoSerial(SerialState& s, SerialIo& io) {
   bool failed = false;
   ResetSerialSettings(s);

@@ -42,6 +42,10 @@ int WaitForAcknowledge(SerialState& state, SerialIo& io);
 // message of the failure. The port is closed on every path.
 int SerialDownload(SerialState& state, SerialIo& io, const FirmwareState& file);
 
+// Everything before the first frame: opens the port and asks the scanner for its status.
+// Returns 1 when a scanner answers (the port is closed again), 0 after the message.
+int plan_serial_download(SerialState& state, SerialIo& io);
+
 // The About dialog's scanner rows from the identity query; the port is closed afterwards.
 ScannerRows ReadScannerInfoSerial(SerialState& state, SerialIo& io);
 

@@ -1,6 +1,8 @@
 // The serial port on POSIX termios, behaving as the Windows port does with the program's
-// time-outs: a read returns what is buffered at once, or waits at most 500 ms for the bytes
-// asked for; a write the line holds back returns short after 500 ms.
+// time-outs (no interval time-out, a total of 500 ms): a read returns when the bytes asked for
+// have come, or after 500 ms with what has; a write the line holds back returns short after
+// 500 ms. (Returning the first byte or two of a status reply at once would make the poll wait
+// for ten more bytes than the reply has: a line at 19200 baud brings a byte every 0.57 ms.)
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -97,7 +99,8 @@ class PosixSerialPort : public SerialPort {
   int read(std::uint8_t* buffer, std::size_t size) override {
     std::size_t got = 0;
     const ssize_t first = ::read(fd_, buffer, size);
-    if (first > 0) return static_cast<int>(first);
+    // With VMIN and VTIME at 0 a read of nothing buffered returns 0 (or EAGAIN): no data yet.
+    if (first > 0) got = static_cast<std::size_t>(first);
     if (first < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return -1;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeouts_.read_total_constant);
     while (got < size) {

@@ -8,74 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e/process.h"
+#include "tests/e2e/cli_fixture.h"
 
 namespace fwload::e2e {
 namespace {
-
-namespace fs = std::filesystem;
-
-const std::string kCli = FWLOAD_CLI_PATH;
-const std::string kFwgen = FWGEN_PATH;
-const std::string kFwscanner = FWSCANNER_PATH;
-
-class Cli : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("fwload-cli-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_ / "config");
-    fs::create_directories(dir_ / "tmp");
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string path(const std::string& name) const { return (dir_ / name).string(); }
-  std::map<std::string, std::string> env() const {
-    return {{"XDG_CONFIG_HOME", path("config")}, {"TMPDIR", path("tmp")}};
-  }
-  RunResult cli(std::vector<std::string> args) {
-    args.insert(args.begin(), kCli);
-    return run(args, env());
-  }
-  // Generates firmware; returns the image a loader must end with (before the checksum step).
-  std::vector<std::uint8_t> generate(const std::string& name, std::vector<std::string> args) {
-    const std::string image = path(name + ".img");
-    args.insert(args.begin(), {kFwgen, "-o", path(name), "--image", image});
-    const RunResult r = run(args);
-    EXPECT_EQ(r.exit_code, 0) << r.err;
-    const std::string bytes = read_file(image);
-    return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
-  }
-  std::string ini() const { return read_file(path("config/fwload/FWLOAD.INI")); }
-
-  fs::path dir_;
-};
-
-// Checksum of image[first .. last] with the checksum byte at `last` counted as blank: computed
-// here from the definition, independently of the program.
-std::uint8_t block_sum(const std::vector<std::uint8_t>& image, std::uint32_t first,
-                       std::uint32_t last) {
-  std::uint32_t sum = 0xFF;
-  for (std::uint32_t a = first; a < last; ++a) sum += image[a];
-  return static_cast<std::uint8_t>(sum);
-}
-
-// The image with the model's checksums filled in.
-std::vector<std::uint8_t> with_checksums(std::vector<std::uint8_t> image, int model,
-                                         bool reaches_block3) {
-  if (model == 1) {
-    image[0x3FFF] = block_sum(image, 0, 0x3FFF);
-    image[0x1BFFF] = block_sum(image, 0x4000, 0x1BFFF);
-    if (reaches_block3) image[0x1FFFF] = block_sum(image, 0x1C000, 0x1FFFF);
-  } else if (model == 5 || model == 7) {
-    image[0x6FFFF] = block_sum(image, 0, 0x6FFFF);
-  } else {
-    image[0x1FFFF] = block_sum(image, 0, 0x1FFFF);
-  }
-  return image;
-}
 
 std::string hex(std::uint32_t v, int digits) {
   char buffer[16];
@@ -462,6 +398,71 @@ TEST_F(Cli, SetDefaultAndSerialNumber) {
   }
 }
 
+TEST_F(Cli, DryRunSendsNothing) {
+  generate("five.mot", {"--model", "5", "--end", "0x70000", "--keep-blank"});
+  auto e = env();
+  e["FWLOAD_EMULATOR_LOG"] = path("emulator.log");
+  RunResult r = run({kCli, "transfer", path("five.mot"), "--dry-run", "--emulate", "hvs3600"}, e);
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  // The scanner was asked who it is and whether it is ready, and was sent nothing.
+  const std::string log = read_file(path("emulator.log"));
+  EXPECT_NE(log.find("INQUIRY"), std::string::npos) << log;
+  EXPECT_NE(log.find("TEST UNIT READY"), std::string::npos) << log;
+  EXPECT_EQ(log.find("WRITE BUFFER"), std::string::npos) << log;
+  EXPECT_EQ(
+      r.out,
+      "Dry run: SCSI adapter #0 target #3 (HV Scanner 3600 ), buffer id 0: 458752 bytes in 56 "
+      "WRITE BUFFER blocks of 8192, then the commit with about 16 s of writing. Nothing was "
+      "sent.\n");
+  generate("unit.mot", {"--model", "6"});
+  r = cli({"transfer", path("unit.mot"), "--dry-run", "--post", "--emulate", "hvs3600"});
+  EXPECT_NE(r.out.find("buffer id 2:"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("about 130 s"), std::string::npos) << r.out;
+  // The checks before the first byte still refuse what they refuse.
+  r = cli({"transfer", path("five.mot"), "--dry-run", "--emulate", "hvs2600"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.err, "DownLoad Message: This file cannot use with the current scanner !\n");
+  r = cli({"transfer", path("five.mot"), "--dry-run", "--emulate", "hvs3600:notready=11"});
+  EXPECT_EQ(r.err, "Scanner Message: Scanner is not ready.\n");
+}
+
+TEST_F(Cli, AfterATransferTheScannerReportsTheNewVersion) {
+  generate("five.mot", {"--model", "5", "--version", "3.45"});
+  const RunResult r = cli({"transfer", path("five.mot"), "--emulate", "hvs3600"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(r.out.find("The scanner now reports:\n  Mecha-Control Unit Version : 3.45\n"
+                       "  Pre-Imprinter Unit Version : 2.10\n  Post-Imprinter Unit Version : 2.00\n"
+                       "File Version : 3.45\n"),
+            std::string::npos)
+      << r.out;
+}
+
+TEST_F(Cli, JsonOutput) {
+  generate("five.mot", {"--model", "5"});
+  RunResult r = cli({"identify", "--json", path("five.mot")});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out.rfind("{\"file\": \"" + path("five.mot") +
+                            "\", \"scanner_name\": \"HVS 3600\", \"unit_name\": \"MECHA-CONTROL\", "
+                            "\"file_version\": \"1.00\", \"model_code\": 5, ",
+                        0),
+            0u)
+      << r.out;
+  EXPECT_NE(r.out.find("\"sum_address\": \"06FFFF\""), std::string::npos);
+  r = cli({"info", "--json", "--emulate", "hvs3600:noscanner"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out,
+            "{\"scanner\": [{\"label\": \"Vendor ID :\", \"value\": \"No device !\"}, "
+            "{\"label\": \"Products ID :\", \"value\": \"No device !\"}, "
+            "{\"label\": \"Program Version :\", \"value\": \"No device !\"}], "
+            "\"host\": [{\"label\": \"Current SCSI Host ID :\", \"value\": \"No device !\"}, "
+            "{\"label\": \"Current SCSI Target ID :\", \"value\": \"No device !\"}], "
+            "\"found\": false}\n");
+  // Bytes of the firmware's texts that are no plain characters are escaped.
+  generate("odd.mot", {"--model", "6", "--unit", "I\x01\"\\RINTER"});
+  r = cli({"identify", "--json", path("odd.mot")});
+  EXPECT_NE(r.out.find("\"unit_name\": \"I\\u0001\\\"\\\\RINTE\""), std::string::npos) << r.out;
+}
+
 TEST_F(Cli, EmulatorUsage) {
   const RunResult help = cli({"info", "--emulate", "help"});
   EXPECT_EQ(help.exit_code, 0);
@@ -480,35 +481,20 @@ TEST_F(Cli, EmulatorUsage) {
   }
 }
 
-// fwscanner on a pseudo-terminal of its own, for the serial tests.
-class SerialCli : public Cli {
- protected:
-  std::unique_ptr<Background> scanner;
-  void start(std::vector<std::string> extra = {}) {
-    scanner.reset();
-    std::filesystem::remove(path("line"));
-    std::vector<std::string> argv = {kFwscanner,         "--serial",          path("line"),
-                                     "--image-out",      path("scanner.img"), "--log",
-                                     path("scanner.log")};
-    argv.insert(argv.end(), extra.begin(), extra.end());
-    scanner = std::make_unique<Background>(argv);
-    ASSERT_TRUE(scanner->wait_for_file(path("line")));
-  }
-};
-
 TEST_F(SerialCli, TransferAndInfoOverThePseudoTerminal) {
   start();
   const auto loaded = with_checksums(generate("four.mot", {"--model", "4"}), 4, false);
   const RunResult r = cli({"transfer", path("four.mot"), "--serial", path("line")});
   ASSERT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_EQ(r.out, "Transferred " + path("four.mot") + " over " + path("line") +
-                       ", unit code 1, 131072 bytes.\n");
+  EXPECT_EQ(r.out.substr(0, r.out.find('\n') + 1), "Transferred " + path("four.mot") + " over " +
+                                                       path("line") +
+                                                       ", unit code 1, 131072 bytes.\n");
   EXPECT_EQ(read_file(path("scanner.img")), std::string(loaded.begin(), loaded.begin() + 0x20000));
   const RunResult info = cli({"info", "--serial", path("line")});
   EXPECT_EQ(info.exit_code, 0);
   EXPECT_EQ(info.out,
             "Vendor ID : Q.T.R.\nProducts ID : TR-MV730\n"
-            "Mecha-Control Unit Version : 1.23\nImprinter Unit Version : 2.01\n"
+            "Mecha-Control Unit Version : 1.00\nImprinter Unit Version : 2.01\n"
             "Serial port ID : " +
                 path("line") + "\n");
   // A numbering unit file goes with its own unit code.
@@ -553,6 +539,23 @@ TEST_F(SerialCli, SilentScannerIsNoScannerWithinSeconds) {
   const RunResult info = cli({"info", "--serial", path("line")});
   EXPECT_EQ(info.err, "Serial Communication Error: No scanner !\n");
   EXPECT_NE(info.out.find("Vendor ID : No device !"), std::string::npos);
+}
+
+TEST_F(SerialCli, DryRunSendsNoFrame) {
+  start();
+  generate("four.mot", {"--model", "4"});
+  RunResult r = cli({"transfer", path("four.mot"), "--dry-run", "--serial", path("line")});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, "Dry run: serial line " + path("line") +
+                       " (19200 baud, 8E1, RTS/CTS), unit code 1: 131072 bytes in 512 frames of "
+                       "256, between a start and an end frame. Nothing was sent.\n");
+  EXPECT_EQ(read_file(path("scanner.log")).find("start"), std::string::npos);
+  EXPECT_FALSE(fs::exists(path("scanner.img")));
+  // A scanner that does not answer is found out before anything would be sent.
+  start({"--fault", "silent"});
+  r = cli({"transfer", path("four.mot"), "--dry-run", "--serial", path("line")});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.err, "Serial Communication Error: No Scanner !\n");
 }
 
 TEST_F(SerialCli, OtherModelAndMissingPortAndPacedLine) {

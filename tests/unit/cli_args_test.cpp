@@ -37,6 +37,14 @@ TEST(CliArgs, HelpAndVersionWinOverEverythingElse) {
   EXPECT_TRUE(parse({"--bogus", "--help"}).error.empty() == false);
 }
 
+TEST(CliArgs, EmulateHelpNeedsNoCommand) {
+  const CliParse p = parse({"--emulate", "help"});
+  ASSERT_TRUE(p.error.empty()) << p.error;
+  EXPECT_EQ(p.args.command, CliArgs::Command::Info);
+  EXPECT_EQ(p.args.emulate, "help");
+  EXPECT_FALSE(parse({"--emulate", "hvs3600"}).error.empty());
+}
+
 TEST(CliArgs, UsageErrors) {
   for (const auto& args :
        std::vector<std::vector<std::string_view>>{{},
@@ -46,7 +54,10 @@ TEST(CliArgs, UsageErrors) {
                                                   {"convert", "a.mot", "--output="},
                                                   {"identify", "a.mot", "-o", "x.sum"},
                                                   {"frobnicate", "a.mot"},
-                                                  {"identify", "a.mot", "--bogus"}}) {
+                                                  {"identify", "a.mot", "--bogus"},
+                                                  // found by fuzz_command_line
+                                                  {"identify", ""},
+                                                  {"transfer", "", "--emulate", "hvs3600"}}) {
     EXPECT_FALSE(parse(args).error.empty()) << (args.empty() ? "" : args[0]);
   }
 }
