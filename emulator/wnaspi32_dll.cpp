@@ -81,13 +81,22 @@ DWORD WINAPI complete_request(void* request) {
 
 }  // namespace
 
+// The variants built for the missing-entry faults export one of the two under another name, so
+// that the program's lookup of it fails as with a damaged manager.
+#ifndef FWLOAD_SUPPORT_INFO_EXPORT
+#define FWLOAD_SUPPORT_INFO_EXPORT GetASPI32SupportInfo
+#endif
+#ifndef FWLOAD_SEND_COMMAND_EXPORT
+#define FWLOAD_SEND_COMMAND_EXPORT SendASPI32Command
+#endif
+
 extern "C" {
 
-__declspec(dllexport) DWORD __cdecl GetASPI32SupportInfo(void) {
+__declspec(dllexport) DWORD __cdecl FWLOAD_SUPPORT_INFO_EXPORT(void) {
   return manager()->get_support_info();
 }
 
-__declspec(dllexport) DWORD __cdecl SendASPI32Command(void* request) {
+__declspec(dllexport) DWORD __cdecl FWLOAD_SEND_COMMAND_EXPORT(void* request) {
   auto* bytes = static_cast<std::uint8_t*>(request);
   if (bytes[0] == fwload::kScExecScsiCmd) {
     auto& srb = *static_cast<fwload::ScsiRequestBlock*>(request);

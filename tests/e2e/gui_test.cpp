@@ -2,13 +2,16 @@
 // fwload_driver.exe. Runs inside scripts/lib/with-xvfb (an X display of its own).
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/e2e/process.h"
@@ -508,6 +511,60 @@ TEST_F(GuiScsi, NoScannerAndNoManager) {
   EXPECT_EQ(boxes(t), std::vector<std::string>{"Source Message: Load Library error !!"});
 }
 
+// The scanner faults of the fault matrix (docs/fault-matrix.md) through the dialog program.
+TEST_F(GuiScsi, EveryScannerFault) {
+  generate("a.mot", {"--model", "5"});
+  struct Row {
+    std::string spec;
+    std::string box;  // none when empty
+    bool sends;       // whether WRITE BUFFER reaches the scanner
+  };
+  const std::vector<Row> rows = {
+      {"hvs3600:busy=11", "Source Message: Scanner is busy.", false},
+      {"hvs3600:block=4@1", "", true},
+      {"hvs3600:commit", "Scanner Message: EEPROM write error occured in Scanner.", true},
+      {"hvs3600:badadapter", "", true},
+      {"hvs3600:supportinfo=4", "Source Message: ASPI for Windows is not initialized !!", false},
+  };
+  for (const Row& row : rows) {
+    fs::remove(path("scanner.log"));
+    const auto t = transfer("a.mot", row.spec);
+    EXPECT_EQ(boxes(t),
+              row.box.empty() ? std::vector<std::string>{} : std::vector<std::string>{row.box})
+        << row.spec;
+    EXPECT_TRUE(contains(t, row.box.empty() ? "text 1007: Completed." : "text 1007: Failed."))
+        << row.spec;
+    // Whatever happened, Trans File and Exit are there for the next try.
+    EXPECT_TRUE(contains(t, "enabled 1002: 1")) << row.spec;
+    EXPECT_TRUE(contains(t, "enabled 2: 1")) << row.spec;
+    EXPECT_EQ(count("WRITE BUFFER") > 0, row.sends) << row.spec;
+    if (row.box.empty()) {
+      EXPECT_EQ(count("COMMIT id=0 "), 1) << row.spec;
+    }
+  }
+}
+
+// A manager without one of its two entry points, beside a copy of the program.
+TEST_F(GuiScsi, ManagerWithoutAnEntryPoint) {
+  generate("a.mot", {"--model", "5"});
+  for (const auto& [entry, box] : std::vector<std::pair<std::string, std::string>>{
+           {"info", "Source Message: GetSupportInfo Adress error !!"},
+           {"send", "Source Message: GetASPICommand Adress error !!"}}) {
+    const fs::path dir = path("noentry-" + entry);
+    fs::create_directories(dir);
+    fs::copy_file(kWinBuild + "/fwload.exe", dir / "fwload.exe");
+    fs::copy_file(kWinBuild + "/noentry-" + entry + "/WNASPI32.DLL", dir / "WNASPI32.DLL");
+    fs::remove(path("scanner.log"));
+    const auto t =
+        drive({"start " + win_path(dir / "fwload.exe") + " /T " + win_path(path("a.mot")),
+               "wait-window", "wait-text 1007 Failed.", "enabled 1002", "command 2", "wait-exit"},
+              scanner("hvs3600"));
+    EXPECT_EQ(boxes(t), std::vector<std::string>{box}) << entry;
+    EXPECT_TRUE(contains(t, "enabled 1002: 1")) << entry;
+    EXPECT_EQ(count("WRITE BUFFER"), 0) << entry;
+  }
+}
+
 TEST_F(Gui, OptionSwitchAboutAndCommandWithoutAScanner) {
   generate("imp.mot", {"--model", "6", "--version", "3.21"});
   const auto t = drive(
@@ -684,6 +741,160 @@ TEST_F(GuiSerial, AboutOverSerial) {
     EXPECT_TRUE(contains(t, line)) << line;
   }
   keep_shot("about.bmp", "aboutbox-serial.png");
+}
+
+// The rows of the fault matrix that the dialog program reaches (docs/fault-matrix.md).
+class GuiFaults : public GuiSerial {
+ protected:
+  // Opens `file` from the command line, expects `box` (none if empty) and the state, then opens
+  // a good file in the same program: it is still usable.
+  void open_then_good(const std::string& file, const std::string& box, const std::string& state) {
+    generate("good.mot", {"--model", "5"});
+    const auto t =
+        drive({"start " + exe() + " " + file, "wait-window", "wait-text 1007 Completed.|Failed.",
+               "text 1007", "enabled 1002", "command 1000",
+               "open-file " + win_path(path("good.mot")), "wait-text 1008 good.mot",
+               "wait-text 1007 Completed.", "enabled 1002", "command 2", "wait-exit"},
+              {{"FWLOAD_EMULATE", "hvs3600"}});
+    EXPECT_EQ(boxes(t), box.empty() ? std::vector<std::string>{} : std::vector<std::string>{box})
+        << file;
+    // A good file's status line goes on with its summary.
+    EXPECT_TRUE(std::any_of(t.begin(), t.end(), [&](const std::string& line) {
+      return line.rfind("text 1007: " + state, 0) == 0;
+    })) << file;
+    // Trans File follows the refused or accepted file, then the good file enables it.
+    std::vector<std::string> transfer;
+    for (const auto& line : t) {
+      if (line.rfind("enabled 1002: ", 0) == 0) transfer.push_back(line);
+    }
+    EXPECT_EQ(transfer, (std::vector<std::string>{
+                            std::string("enabled 1002: ") + (state == "Failed." ? "0" : "1"),
+                            "enabled 1002: 1"}))
+        << file;
+    EXPECT_TRUE(contains(t, "exit: 1")) << file;
+  }
+};
+
+TEST_F(GuiFaults, BadFilesAreRefusedAndTheProgramGoesOn) {
+  write_file(path("empty.mot").string(), "");
+  open_then_good(win_path(path("empty.mot")), "LineRead Error: First Char is not 'S'!", "Failed.");
+  write_file(path("garbage.sum").string(), std::string(5000, '\x9C'));
+  open_then_good(win_path(path("garbage.sum")), "LineRead Error: First Char is not 'S'!",
+                 "Failed.");
+  generate("long.mot", {"--model", "5"});
+  std::string text = read_file(path("long.mot").string());
+  text.insert(text.find("\r\n") + 2, "S2" + std::string(100000, 'A') + "\r\n");
+  write_file(path("long.mot").string(), text);
+  open_then_good(win_path(path("long.mot")), "LineRead Error: Length Code is bad value!",
+                 "Failed.");
+  generate("s5.mot", {"--model", "5", "--bad-line", "s5"});
+  open_then_good(win_path(path("s5.mot")), "LineRead Error: Address Type Code is bad value!",
+                 "Failed.");
+  generate("beyond.mot", {"--model", "5", "--type", "3", "--beyond", "--non-hex"});
+  open_then_good(win_path(path("beyond.mot")), "", "Completed.");
+  generate("fw.hex", {"--model", "5"});
+  open_then_good(win_path(path("fw.hex")), "File_Open Error: File Attribute is not .mot or .sum!!",
+                 "Failed.");
+  ASSERT_EQ(mkfifo(path("pipe.mot").c_str(), 0600), 0);
+  open_then_good(win_path(path("pipe.mot")), "File_Open Error: File Open failed!!", "Failed.");
+  // The program keeps 256 characters of its command line: a longer path loses its extension.
+  std::string long_dir = path("").string();
+  while (long_dir.size() < 220) long_dir += std::string(40, 'd') + "/";
+  fs::create_directories(long_dir);
+  const std::string long_file = long_dir + std::string(300 - long_dir.size() - 4, 'f') + ".mot";
+  fs::copy_file(path("good.mot"), long_file);
+  open_then_good(win_path(long_file), "File_Open Error: File Attribute is not .mot or .sum!!",
+                 "Failed.");
+}
+
+TEST_F(GuiFaults, HundredMegabyteFileOpens) {
+  generate("base.mot", {"--model", "5", "--no-terminator"});
+  const std::string body = read_file(path("base.mot").string());
+  {
+    std::ofstream out(path("big.mot"), std::ios::binary);
+    for (std::size_t written = 0; written < 100u * 1000 * 1000; written += body.size()) out << body;
+    out << "S804000000FB\r\n";
+  }
+  const auto begin = std::chrono::steady_clock::now();
+  open_then_good(win_path(path("big.mot")), "", "Completed.");
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(90));
+  fs::remove(path("big.mot"));
+}
+
+TEST_F(GuiFaults, WriteFileThatCannotBeWrittenAndOverlongSettings) {
+  write_file(ini_path(), "[Option]\nTemp=" + std::string(20000, 't') +
+                             "\n[Open File]\nDirectory=" + std::string(20000, 'd') +
+                             "\nFile Name=" + std::string(20000, 'n') + "\n");
+  generate("a.mot", {"--model", "6"});
+  fs::create_directories(path("out"));
+  const auto t = drive(
+      {"start " + exe() + " " + win_path(path("a.mot")), "wait-window", "wait-text 1007 Completed.",
+       "command 1001", "open-file Z:\\proc\\fwload-out.sum", "wait-text 1007 Failed.",
+       "enabled 1001 1002", "command 1001", "open-file " + win_path(path("out/a.sum")),
+       "wait-text 1007 Completed.", "command 2", "wait-exit"});
+  EXPECT_EQ(boxes(t), std::vector<std::string>{"File_Write Error: File write failed!!"});
+  EXPECT_TRUE(contains(t, "enabled 1001: 1"));
+  EXPECT_TRUE(fs::exists(path("out/a.sum")));
+  EXPECT_NE(ini().find("File Name=a.mot"), std::string::npos);
+}
+
+TEST_F(GuiFaults, ScannerResetMidDownloadStillCompletes) {
+  generate("a.mot", {"--model", "5"});
+  const auto t = drive({"start " + exe() + " /T " + win_path(path("a.mot")), "wait-window",
+                        "wait-text 109 Trans File", "wait-text 1007 Completed.|Failed.",
+                        "text 1007", "command 2", "wait-exit"},
+                       {{"FWLOAD_EMULATE", "hvs3600:reset=6"},
+                        {"FWLOAD_EMULATOR_LOG", win_path(path("scanner.log"))}});
+  EXPECT_TRUE(boxes(t).empty());
+  EXPECT_TRUE(contains(t, "text 1007: Completed."));
+  const std::string log = read_file(path("scanner.log").string());
+  EXPECT_NE(log.find("RESET"), std::string::npos);
+  EXPECT_NE(log.find("UNIT ATTENTION"), std::string::npos);
+}
+
+TEST_F(GuiFaults, EverySerialLineFault) {
+  generate("four.mot", {"--model", "4"});
+  struct Row {
+    std::string faults;
+    std::string box;  // none when empty
+  };
+  const std::vector<Row> rows = {
+      {"nak=0", "Serial Communication Error: Sending Start code failed !"},
+      {"nak=200", "Serial Communication Error: Sending Intermediate code failed !"},
+      {"nak=513", "Serial Communication Error: Sending End code failed !"},
+      {"error=9", "Serial Communication Error: Sending Intermediate code failed !"},
+      {"nostx", "Serial Communication Error: No Scanner !"},
+      {"biglen", "Serial Communication Error: No Scanner !"},
+      {"reset=100", "Serial Communication Error: Sending Intermediate code failed !"},
+      {"busy=30,writing=30", ""},
+  };
+  for (const Row& row : rows) {
+    start({"--fault", row.faults});
+    const auto t = serial_transfer("four.mot");
+    EXPECT_EQ(boxes(t),
+              row.box.empty() ? std::vector<std::string>{} : std::vector<std::string>{row.box})
+        << row.faults;
+    EXPECT_TRUE(contains(t, row.box.empty() ? "text 1007: Completed." : "text 1007: Failed."))
+        << row.faults;
+  }
+}
+
+TEST_F(GuiFaults, SerialLineVanishesMidDownload) {
+  start({"--pace"});
+  generate("four.mot", {"--model", "4"});
+  std::thread killer([this] {
+    std::this_thread::sleep_for(std::chrono::seconds(4));
+    scanner->stop();
+  });
+  auto t = serial_transfer("four.mot");
+  killer.join();
+  EXPECT_EQ(boxes(t), std::vector<std::string>{
+                          "Serial Communication Error: Sending Intermediate code failed !"});
+  EXPECT_TRUE(contains(t, "text 1007: Failed."));
+  start();
+  t = serial_transfer("four.mot");
+  EXPECT_TRUE(boxes(t).empty());
+  EXPECT_TRUE(contains(t, "text 1007: Completed."));
 }
 
 TEST_F(Gui, AllFourTemplatesRender) {
