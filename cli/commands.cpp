@@ -188,6 +188,13 @@ void print_versions_after(CliEnv& env, const ScannerRows& rows, const FirmwareSt
   std::fprintf(env.out, "File Version : %s\n", file.file_version.c_str());
 }
 
+// The product name from the INQUIRY reply without its blank padding.
+std::string product_name(const ScsiState& scsi) {
+  std::string product(scsi.scanner_product.view());
+  product.erase(product.find_last_not_of(' ') + 1);
+  return product;
+}
+
 int transfer(const CliArgs& args, CliEnv& env) {
   ScsiAccess access;
   if (const int status = scsi_access(args, env, access); status >= 0) return status;
@@ -228,24 +235,22 @@ int transfer(const CliArgs& args, CliEnv& env) {
     const int buffer = plan_download_over_scsi(scsi, scsi_io, state, args.post ? 1 : 0);
     if (buffer < 0) return kExitFailure;
     const std::uint32_t bytes = state.end_address + 1;
-    std::fprintf(
-        env.out,
-        "Dry run: SCSI adapter #%u target #%u (%s), buffer id %d: %u bytes in %u WRITE "
-        "BUFFER blocks of %u, then the commit with about %d s of writing. Nothing was "
-        "sent.\n",
-        static_cast<unsigned>(scsi.host_adapter_id), static_cast<unsigned>(scsi.target_id),
-        std::string(scsi.scanner_product.view()).c_str(), buffer, static_cast<unsigned>(bytes),
-        static_cast<unsigned>((bytes + kDownloadBlock - 1) / kDownloadBlock),
-        static_cast<unsigned>(kDownloadBlock), writing_seconds_for(state.FirmwareTargetCode));
+    std::fprintf(env.out,
+                 "Dry run: SCSI adapter #%u target #%u (%s), buffer id %d: %u bytes in %u WRITE "
+                 "BUFFER blocks of %u, then the commit with about %d s of writing. Nothing was "
+                 "sent.\n",
+                 static_cast<unsigned>(scsi.host_adapter_id), static_cast<unsigned>(scsi.target_id),
+                 product_name(scsi).c_str(), buffer, static_cast<unsigned>(bytes),
+                 static_cast<unsigned>((bytes + kDownloadBlock - 1) / kDownloadBlock),
+                 static_cast<unsigned>(kDownloadBlock),
+                 writing_seconds_for(state.FirmwareTargetCode));
     return std::fflush(env.out) == 0 ? kExitOk : kExitFailure;
   }
   const int sent = download_over_scsi(scsi, scsi_io, state, args.post ? 1 : 0);
   ui.end_progress_line();
   if (sent != 1) return kExitFailure;
-  std::string product(scsi.scanner_product.view());
-  product.erase(product.find_last_not_of(' ') + 1);
   std::fprintf(env.out, "Transferred %s to %s (target #%u), buffer %u, %u bytes.\n",
-               args.file.c_str(), product.c_str(), static_cast<unsigned>(scsi.target_id),
+               args.file.c_str(), product_name(scsi).c_str(), static_cast<unsigned>(scsi.target_id),
                static_cast<unsigned>(state.download_target_code),
                static_cast<unsigned>(state.end_address + 1));
   print_versions_after(env, read_scanner_info_scsi(scsi, scsi_io), state);

@@ -14,18 +14,6 @@
 
 namespace {
 
-constexpr std::uint8_t kScAbortSrb = 3;
-
-// The SRB that asks the manager to abort another one.
-struct AbortRequestBlock {
-  std::uint8_t command;
-  std::uint8_t status;
-  std::uint8_t host_adapter;
-  std::uint8_t flags;
-  std::uint32_t reserved;
-  void* to_abort;
-};
-
 std::string environment(const char* name) {
   char value[1024] = {};
   const DWORD n = GetEnvironmentVariableA(name, value, sizeof value);
@@ -114,8 +102,8 @@ __declspec(dllexport) DWORD __cdecl FWLOAD_SEND_COMMAND_EXPORT(void* request) {
     CloseHandle(thread);
     return fwload::kSsPending;
   }
-  if (bytes[0] == kScAbortSrb) {
-    auto* abort = static_cast<AbortRequestBlock*>(request);
+  if (bytes[0] == fwload::kScAbortSrb) {
+    auto* abort = static_cast<fwload::AbortRequestBlock*>(request);
     manager()->abort(*static_cast<fwload::ScsiRequestBlock*>(abort->to_abort));
     abort->status = fwload::kSsComp;
     return fwload::kSsComp;

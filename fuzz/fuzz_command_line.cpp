@@ -1,5 +1,6 @@
 // Arbitrary command lines: fwload-cli's arguments (split at zero bytes), the dialog program's
-// command line ("/T ", "/C ", the path and its extension), and the emulators' specifications.
+// command line ("/T ", "/C ", the path and its extension), and the emulators' model and fault
+// lists.
 #include <string>
 #include <vector>
 

@@ -9,6 +9,7 @@
 namespace fwload {
 
 inline constexpr std::uint8_t kScExecScsiCmd = 2;
+inline constexpr std::uint8_t kScAbortSrb = 3;
 inline constexpr std::uint8_t kSrbDirIn = 0x08;
 inline constexpr std::uint8_t kSrbDirOut = 0x10;
 
@@ -55,6 +56,19 @@ static_assert(offsetof(ScsiRequestBlock, target_status) == 23);
 static_assert(offsetof(ScsiRequestBlock, post_routine) == 24);
 static_assert(offsetof(ScsiRequestBlock, cdb) == 48);
 static_assert(offsetof(ScsiRequestBlock, sense) == 64);
+#endif
+
+// The request block that asks the manager to abort another one.
+struct AbortRequestBlock {
+  std::uint8_t command;  // kScAbortSrb
+  std::uint8_t status;
+  std::uint8_t host_adapter;
+  std::uint8_t flags;
+  std::uint32_t reserved;
+  void* to_abort;
+};
+#if defined(_WIN32) && !defined(_WIN64)
+static_assert(offsetof(AbortRequestBlock, to_abort) == 8);
 #endif
 
 // The manager completes a request on its own thread by writing the results and then the

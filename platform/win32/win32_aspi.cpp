@@ -10,17 +10,6 @@ namespace {
 using SupportInfoFn = DWORD(__cdecl*)();
 using SendCommandFn = DWORD(__cdecl*)(void*);
 
-constexpr std::uint8_t kScAbortSrb = 3;
-
-struct AbortRequestBlock {
-  std::uint8_t command;
-  std::uint8_t status;
-  std::uint8_t host_adapter;
-  std::uint8_t flags;
-  std::uint32_t reserved;
-  void* to_abort;
-};
-
 template <typename Fn>
 Fn entry_point(HMODULE module, const char* name) {
   return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));

@@ -411,7 +411,7 @@ TEST_F(Cli, DryRunSendsNothing) {
   EXPECT_EQ(log.find("WRITE BUFFER"), std::string::npos) << log;
   EXPECT_EQ(
       r.out,
-      "Dry run: SCSI adapter #0 target #3 (HV Scanner 3600 ), buffer id 0: 458752 bytes in 56 "
+      "Dry run: SCSI adapter #0 target #3 (HV Scanner 3600), buffer id 0: 458752 bytes in 56 "
       "WRITE BUFFER blocks of 8192, then the commit with about 16 s of writing. Nothing was "
       "sent.\n");
   generate("unit.mot", {"--model", "6"});

@@ -1,4 +1,5 @@
 #include "cli/args.h"
+#include "cli/json.h"
 
 #include <gtest/gtest.h>
 
@@ -60,6 +61,18 @@ TEST(CliArgs, UsageErrors) {
                                                   {"transfer", "", "--emulate", "hvs3600"}}) {
     EXPECT_FALSE(parse(args).error.empty()) << (args.empty() ? "" : args[0]);
   }
+}
+
+TEST(CliJson, StringsAreValidJsonForAnyBytes) {
+  EXPECT_EQ(json_string("a\"b\\c\nd\x01"), "\"a\\\"b\\\\c\\nd\\u0001\"");
+  // A UTF-8 path stays as it is; bytes that are not UTF-8 are Latin-1.
+  EXPECT_EQ(json_string("/home/j\xC3\xBCrgen/\xE2\x82\xAC.mot"),
+            "\"/home/j\xC3\xBCrgen/\xE2\x82\xAC.mot\"");
+  EXPECT_EQ(json_string("\xFC\x7F"), "\"\\u00fc\\u007f\"");
+  // Cut, overlong and surrogate sequences are not UTF-8.
+  EXPECT_EQ(json_string("\xC3"), "\"\\u00c3\"");
+  EXPECT_EQ(json_string("\xC0\xAF"), "\"\\u00c0\\u00af\"");
+  EXPECT_EQ(json_string("\xED\xA0\x80"), "\"\\u00ed\\u00a0\\u0080\"");
 }
 
 }  // namespace

@@ -343,7 +343,7 @@ TEST(Emulator, ARequestIsPendingUntilTheManagerCompletesIt) {
   EXPECT_EQ(std::string(reinterpret_cast<char*>(reply) + 8, 8), "ORVEL   ");
 }
 
-TEST(Emulator, FaultSpecifications) {
+TEST(Emulator, ModelAndFaultList) {
   std::string error;
   auto c = emulator::parse_emulator_config(
       "hvs2600:notready=3,door,busy=2,block=4@2,commit,"
