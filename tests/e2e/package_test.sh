@@ -23,7 +23,9 @@ got=$("$work/prefix/bin/fwload-cli" --version)
 "$work/prefix/bin/fwload-cli" identify "$work/a.mot" >/dev/null || fail "installed fwload-cli"
 
 (cd "$win" && cpack >/dev/null)
-zip=$win/fwload-$version-win32.zip
+bits=32
+[ -f "$win/fwload-$version-win64.zip" ] && bits=64
+zip=$win/fwload-$version-win$bits.zip
 [ -f "$zip" ] || fail "no $zip"
 mkdir "$work/zip"
 (cd "$work/zip" && unzip -q "$zip")
