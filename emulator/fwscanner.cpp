@@ -35,7 +35,8 @@ constexpr auto kByteTime = std::chrono::microseconds(11'000'000 / 19200);
 const char* kUsage =
     "usage: fwscanner --serial LINK [--model mv730|other] [--fault FAULT,...] [--pace]\n"
     "                 [--image-out FILE] [--log FILE]\n"
-    "  faults: silent nak=K error=K nostx biglen busy=N writing=N noimprinter reset=K\n";
+    "  faults: silent nak=K error=K nostx biglen busy=N writing=N noimprinter shortid=N\n"
+    "          reset=K\n";
 
 bool write_all(int fd, const std::uint8_t* data, std::size_t size, bool pace) {
   std::size_t sent = 0;

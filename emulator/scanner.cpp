@@ -131,6 +131,12 @@ const std::vector<Model>& models() {
   return all;
 }
 
+std::string commit_digest(const std::vector<std::uint8_t>& bytes) {
+  std::uint32_t h = 2166136261u;
+  for (std::uint8_t b : bytes) h = (h ^ b) * 16777619u;
+  return hex(h, 8);
+}
+
 const Model* find_model(std::string_view name) {
   for (const Model& m : models()) {
     if (m.name == name) return &m;
@@ -142,8 +148,9 @@ std::string emulator_help() {
   std::string text = "MODEL[:FAULT,...]\n  models:";
   for (const Model& m : models()) text += " " + m.name;
   text +=
-      "\n  faults: notready=N door busy=N block=K@P block=K@* commit badadapter supportinfo=S\n"
-      "          noentry=info|send noscanner nomanager latency=MS commit-ms=MS target=N reset=K";
+      "\n  faults: notready=N door busy=N block=K@P block=K@* busyblock=K@P busyblock=K@* commit\n"
+      "          busycommit badadapter supportinfo=S noentry=info|send noscanner nomanager\n"
+      "          latency=MS commit-ms=MS target=N reset=K";
   return text;
 }
 
@@ -175,9 +182,10 @@ std::optional<EmulatorConfig> parse_emulator_config(std::string_view spec, std::
       f.door_open = true;
     } else if (key == "busy") {
       ok = parse_int(value, f.busy) && f.busy >= 0;
-    } else if (key == "block") {
+    } else if (key == "block" || key == "busyblock") {
       const std::size_t at = value.find('@');
       Faults::FailingBlock b;
+      b.busy = key == "busyblock";
       ok = at != std::string_view::npos && parse_int(value.substr(0, at), b.block) && b.block >= 0;
       if (ok && value.substr(at + 1) == "*") {
         b.pass = 0;
@@ -187,6 +195,8 @@ std::optional<EmulatorConfig> parse_emulator_config(std::string_view spec, std::
       if (ok) f.failing_blocks.push_back(b);
     } else if (key == "commit" && value.empty()) {
       f.fail_commit = true;
+    } else if (key == "busycommit" && value.empty()) {
+      f.busy_commit = true;
     } else if (key == "badadapter" && value.empty()) {
       f.invalid_adapter = true;
     } else if (key == "supportinfo") {
@@ -327,7 +337,13 @@ Completion Scanner::write_buffer(const std::uint8_t* cdb, const std::uint8_t* da
   const Faults& f = config_.faults;
   const int block = static_cast<int>(offset / 0x2000);
   for (const Faults::FailingBlock& b : f.failing_blocks) {
-    if (block == b.block && (b.pass == 0 || b.pass == pass_)) return check(0x0B, 0x80, 0x01);
+    if (block == b.block && (b.pass == 0 || b.pass == pass_)) {
+      if (b.busy) {
+        note("BUSY");
+        return {8, {}};
+      }
+      return check(0x0B, 0x80, 0x01);
+    }
   }
   std::vector<std::uint8_t>& buffer = buffers_[id];
   if (offset == 0) buffer.clear();
@@ -346,6 +362,10 @@ Completion Scanner::write_buffer(const std::uint8_t* cdb, const std::uint8_t* da
 Completion Scanner::commit(std::uint8_t id) {
   ++commits_;
   if (config_.faults.fail_commit) return check(0x04, 0x81, 0x01);
+  if (config_.faults.busy_commit) {
+    note("BUSY");
+    return {8, {}};
+  }
   const std::vector<std::uint8_t>& buffer = buffers_[id];
   // Only the blocks whose checksum byte arrived can be checked.
   for (const auto& [first, last] : blocks_for(*config_.model, id)) {
@@ -358,7 +378,8 @@ Completion Scanner::commit(std::uint8_t id) {
     }
   }
   committed_[id] = buffer;
-  note("COMMIT id=" + std::to_string(id) + " " + std::to_string(buffer.size()) + " bytes");
+  note("COMMIT id=" + std::to_string(id) + " " + std::to_string(buffer.size()) +
+       " bytes digest=" + commit_digest(buffer));
   // The unit now runs the new firmware and reports its version: the four characters after
   // the firmware's "VERSION = " mark, in the field of the unit the buffer is for.
   if (config_.model->version_level == 3) {

@@ -30,19 +30,26 @@ struct Model {
 const std::vector<Model>& models();
 const Model* find_model(std::string_view name);
 
+// FNV-1a (32 bits) of `bytes`, as eight hex digits: what the log's COMMIT line shows, so that a
+// test reading only the log can compare the committed buffer with an image.
+std::string commit_digest(const std::vector<std::uint8_t>& bytes);
+
 // What the emulator is told to do wrong; parsed from "MODEL:FAULT,FAULT,...".
 struct Faults {
   int not_ready = 0;       // "notready=N": the first N TEST UNIT READY fail (02,00,00)
   bool door_open = false;  // "door": TEST UNIT READY reports the open door (02,04,80)
   int busy = 0;            // "busy=N": the first N TEST UNIT READY answer BUSY (status 8)
-  // "block=K@P": WRITE BUFFER block K (from 0) of pass P (from 1) fails; "block=K@*" fails it
-  // in every pass. May be given more than once.
+  // "block=K@P": WRITE BUFFER block K (from 0) of pass P (from 1) fails (0B,80,01);
+  // "block=K@*" fails it in every pass; "busyblock=K@P" / "busyblock=K@*" answer it BUSY
+  // instead. May be given more than once.
   struct FailingBlock {
     int block = 0;
     int pass = 0;  // 0: every pass
+    bool busy = false;
   };
   std::vector<FailingBlock> failing_blocks;
   bool fail_commit = false;      // "commit": the commit fails (04,81,01)
+  bool busy_commit = false;      // "busycommit": the commit is answered BUSY, nothing saved
   bool invalid_adapter = false;  // "badadapter": adapter 0 is invalid, the scanner is on 1
   int support_status = 1;        // "supportinfo=S": the manager's status byte
   std::string missing_entry;     // "noentry=info|send": an entry point is missing
@@ -85,7 +92,8 @@ class Scanner {
   const EmulatorConfig& config() const { return config_; }
   // What the scanner received, one line per command ("WRITE BUFFER id=0 offset=0x000000 ...").
   std::vector<std::string> log() const;
-  // The bytes received for buffer `id` (offset 0 upwards) and what was committed.
+  // The bytes received for buffer `id` (offset 0 upwards) and what was committed; the log's
+  // COMMIT line carries the committed bytes' digest (commit_digest).
   std::vector<std::uint8_t> buffer(std::uint8_t id) const;
   std::vector<std::uint8_t> committed(std::uint8_t id) const;
   int commits() const;

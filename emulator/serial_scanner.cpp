@@ -57,6 +57,8 @@ std::optional<SerialConfig> parse_serial_config(std::string_view model, std::str
       f.long_length = true;
     } else if (key == "busy") {
       ok = parse_int(value, f.busy_polls) && f.busy_polls >= 0;
+    } else if (key == "shortid") {
+      ok = parse_int(value, f.identity_bytes) && f.identity_bytes >= 0 && f.identity_bytes < 16;
     } else if (key == "noimprinter" && value.empty()) {
       f.no_imprinter = true;
     } else if (key == "reset") {
@@ -144,6 +146,7 @@ void SerialScanner::frame_done(std::vector<std::uint8_t>& out) {
     pending_data_[4] = config_.model == "mv730" ? 0x02 : 0x05;
     std::memcpy(pending_data_.data() + 8, mecha_version_.data(), 4);
     if (!config_.faults.no_imprinter) std::memcpy(pending_data_.data() + 12, "2.01", 4);
+    pending_data_.resize(static_cast<std::size_t>(config_.faults.identity_bytes));
   } else if (n == 6) {
     if (!started_) {
       started_ = true;

@@ -24,6 +24,7 @@ struct SerialFaults {
   int busy_polls = 0;         // "busy=N": the first N polls answer busy (0x20)
   int busy_after_end = 2;     // "writing=N": polls answered busy after the end frame
   bool no_imprinter = false;  // "noimprinter": the identity reports no imprinter unit
+  int identity_bytes = 16;    // "shortid=N": the identity reply carries only N data bytes
   int reset_frame = -1;  // "reset=K": the scanner restarts after frame K and forgets the transfer
 };
 

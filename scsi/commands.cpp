@@ -112,6 +112,13 @@ std::uint16_t send_and_wait(ScsiState& s, ScsiIo& io, ScsiRequestBlock& block, s
     s.sense_ascq = block.sense[13];
     return static_cast<std::uint16_t>(0x200 + status);
   }
+  if (block.target_status != 0) {
+    // BUSY, RESERVATION CONFLICT and the like: the scanner did not take the command, and no
+    // sense tells why; it reads as the tool's "busy" condition.
+    s.sense_key = kScannerBusy.key;
+    s.sense_asc = kScannerBusy.asc;
+    s.sense_ascq = kScannerBusy.ascq;
+  }
   if (status == kSsComp) return block.target_status;
   return static_cast<std::uint16_t>(0x100 + status);
 }

@@ -32,12 +32,10 @@ inline constexpr std::chrono::milliseconds kRequestBound{60'000};
 
 // Result codes: the target status (0 = good) when the request completed and the target status
 // was not CHECK CONDITION; 0x100 + ASPI status when it ended otherwise; 0x200 + ASPI status on
-// CHECK CONDITION, with the last sense set.
+// CHECK CONDITION, with the last sense set. Any other target status that is not GOOD sets the
+// last sense to the tool's "Scanner is busy." condition.
 inline bool is_check_condition(std::uint16_t result) {
   return (result & 0xF00) == 0x200;
-}
-inline bool is_transport_failure(std::uint16_t result) {
-  return (result & 0xF00) != 0;
 }
 
 // Sends `cdb` on `block` to the selected adapter's `target` and waits for it. A request still

@@ -92,7 +92,9 @@ int download_over_scsi(ScsiState& s, ScsiIo& io, FirmwareState& f, int imprinter
       const std::uint32_t length = remaining > kDownloadBlock - 1 ? kDownloadBlock : remaining;
       result =
           write_buffer(s, io, s.target_id, length, f.image.data() + position, position, buffer_id);
-      if (is_transport_failure(result)) {
+      // Anything but GOOD means the block was not taken (BUSY included): the pass fails and
+      // the next one starts again from offset 0.
+      if (result != 0) {
         failed = true;
         break;
       }
@@ -117,7 +119,8 @@ int download_over_scsi(ScsiState& s, ScsiIo& io, FirmwareState& f, int imprinter
   result = write_buffer(s, io, s.target_id, 0, f.image.data(), 0, buffer_id,
                         std::chrono::seconds(2 * seconds + 60));
   io.timer.WritingCountdownActive = 0;
-  if (is_transport_failure(result)) {
+  // A commit answered with anything but GOOD saved nothing.
+  if (result != 0) {
     show_scanner_message(io.ui, s.sense_key, s.sense_asc, s.sense_ascq);
     return 0;
   }

@@ -117,18 +117,22 @@ int PollScannerStatus(SerialState& s, SerialIo& io) {
   const auto busy_until = std::chrono::steady_clock::now() + kBusyLimit;
   for (;;) {
     if (failures > kPollFailures) return 0;
+    // Nothing of an earlier reply may pass for part of this one.
+    s.reply.fill(0);
     const std::uint8_t enq = kEnq;
     while (port.write(&enq, 1) != 1) {
       if (++failures > kPollFailures) return 0;
       pump(io);
     }
     const int first = port.read(s.reply.data(), 5);
+    // The window is served after every read, also one that brought nothing: a silent line
+    // would otherwise leave it unserved for the whole poll.
+    pump(io);
     if (first <= 0) {
       // Nothing came back: one failure, and the scanner is asked again.
       ++failures;
       continue;
     }
-    pump(io);
     std::size_t received = static_cast<std::size_t>(first);
     std::size_t remaining = 10;
     if (received == 5) {
@@ -145,6 +149,7 @@ int PollScannerStatus(SerialState& s, SerialIo& io) {
         port.purge(kPurgeRxAbort | kPurgeRxClear);
         break;
       }
+      pump(io);
       if (n <= 0) {
         // The rest of the reply does not come: counted like a missing reply.
         if (++failures > kPollFailures) return 0;
@@ -152,7 +157,6 @@ int PollScannerStatus(SerialState& s, SerialIo& io) {
       }
       received += static_cast<std::size_t>(n);
       remaining -= static_cast<std::size_t>(n);
-      pump(io);
     }
     if (s.reply[0] != kStx) return 0;
     if (s.reply[1] == 0x20 || s.reply[1] == 0x80) {
@@ -278,8 +282,10 @@ ScannerRows ReadScannerInfoSerial(SerialState& s, SerialIo& io) {
     const std::uint8_t zeros[8] = {};
     const std::size_t length = build_frame(s.transmit, kCommandIdentity, zeros);
     io.timer.SerialTicksLeft = kAcknowledgeTicks;
+    // The reply must carry both version fields (16 data bytes); a shorter one is a failed
+    // query, not versions made of whatever the buffer held.
     if (!write_frame(s, io, length, "Sending Startcode error !") ||
-        WaitForAcknowledge(s, io) == 0) {
+        WaitForAcknowledge(s, io) == 0 || reply_length(s) < 16) {
       failed = true;
       CloseSerialPort(s);
       io.ui.arrow_cursor();

@@ -240,6 +240,34 @@ TEST_F(Download, FailedCommitShowsItsSense) {
   EXPECT_EQ(timer.WritingCountdownActive, 0);
 }
 
+// A block or commit answered BUSY was not taken: never success on its account.
+TEST_F(Download, BusyAnswersAreFailures) {
+  struct Case {
+    const char* spec;
+    int result;
+    int passes;  // blocks at offset 0 sent
+  };
+  for (const Case& c : {Case{"hvs3600:busyblock=1@1", 1, 2}, Case{"hvs3600:busyblock=1@*", 0, 3},
+                        Case{"hvs3600:busycommit", 0, 1}}) {
+    emulate(c.spec);
+    load(5);
+    ui.boxes.clear();
+    EXPECT_EQ(download(), c.result) << c.spec;
+    EXPECT_EQ(count("WRITE BUFFER mode=05 id=0 offset=0x000000 length=8192"), c.passes) << c.spec;
+    if (c.result == 1) {
+      EXPECT_TRUE(ui.boxes.empty()) << c.spec;
+      EXPECT_EQ(scanner->committed(0),
+                std::vector<std::uint8_t>(file.image.begin(),
+                                          file.image.begin() + file.end_address + 1))
+          << c.spec;
+    } else {
+      EXPECT_EQ(ui.box_lines(), std::vector<std::string>{"Source Message: Scanner is busy."})
+          << c.spec;
+      EXPECT_TRUE(scanner->committed(0).empty()) << c.spec;
+    }
+  }
+}
+
 TEST_F(Download, AnImageChangedAfterItsChecksumIsRefusedByTheScanner) {
   emulate("hvs3600");
   load(5, {"--end", "0x70000", "--keep-blank"});

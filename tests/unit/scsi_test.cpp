@@ -155,8 +155,9 @@ TEST_F(ScsiTest, ResultCodes) {
     std::uint8_t status, target_status;
     std::uint16_t result;
   };
-  for (const Case c : {Case{1, 0, 0}, Case{1, 8, 8}, Case{4, 2, 0x204}, Case{1, 2, 0x201},
-                       Case{0x81, 0, 0x181}, Case{4, 0, 0x104}, Case{0xE4, 0, 0x1E4}}) {
+  for (const Case c : {Case{1, 0, 0}, Case{1, 8, 8}, Case{1, 0x18, 0x18}, Case{4, 8, 0x104},
+                       Case{4, 2, 0x204}, Case{1, 2, 0x201}, Case{0x81, 0, 0x181},
+                       Case{4, 0, 0x104}, Case{0xE4, 0, 0x1E4}}) {
     aspi.handler = [c](ScsiRequestBlock& srb) {
       srb.target_status = c.target_status;
       srb.sense[2] = 0x65;  // EOM, ILI and sense key 5
@@ -172,6 +173,11 @@ TEST_F(ScsiTest, ResultCodes) {
       EXPECT_EQ(state.sense_key, 5);
       EXPECT_EQ(state.sense_asc, 0x24);
       EXPECT_EQ(state.sense_ascq, 1);
+    } else if (c.target_status != 0) {
+      // BUSY or RESERVATION CONFLICT: no sense, the tool's "Scanner is busy." condition.
+      EXPECT_EQ(state.sense_key, 0xFF);
+      EXPECT_EQ(state.sense_asc, 0x00);
+      EXPECT_EQ(state.sense_ascq, 0x0A);
     } else {
       EXPECT_EQ(state.sense_key, 0);  // cleared at the start of every wait
       EXPECT_EQ(state.sense_asc, 0);

@@ -404,6 +404,38 @@ TEST_F(Serial, IdentityFailures) {
   }
 }
 
+TEST_F(Serial, AShortIdentityReplyShowsNothingOfAnEarlierOne) {
+  SerialIo i = io();
+  ASSERT_EQ(ReadScannerInfoSerial(state, i).version_value[0], "1.23");
+  // The same state (its reply buffer) asks a scanner whose reply stops after 8 data bytes.
+  faults("shortid=8");
+  SerialIo j = io();
+  const ScannerRows rows = ReadScannerInfoSerial(state, j);
+  EXPECT_EQ(ui.box_lines(),
+            std::vector<std::string>{"Serial Communication Error: Can't get Version !"});
+  EXPECT_EQ(rows.vendor, "No device !");
+  EXPECT_EQ(rows.version_value, (std::array<std::string, 4>{"No device !", "No device !", "", ""}));
+  // Past the short reply's ETX and checksum, none of the earlier reply's version bytes remain.
+  for (std::size_t k = 5 + 10; k < 5 + 16; ++k) EXPECT_EQ(state.reply[k], 0) << k;
+}
+
+TEST_F(Serial, ASilentLineServesTheWindowAfterEveryRead) {
+  faults("silent");
+  SerialIo i = io();
+  ASSERT_EQ(OpenSerialPort(state, i), 1);
+  EXPECT_EQ(PollScannerStatus(state, i), 0);
+  EXPECT_EQ(line.empty_reads, 11);
+  EXPECT_GE(ui.pumps, line.empty_reads);
+  // A reply that stops after its first bytes: each empty read of the rest is served too.
+  ui.pumps = 0;
+  line.empty_reads = 0;
+  line.replies_on_enq = {{{0x02, 0x00, 0x00, 0x00, 0x03}}};
+  EXPECT_EQ(PollScannerStatus(state, i), 0);
+  EXPECT_GE(ui.pumps, line.empty_reads);
+  EXPECT_GT(line.empty_reads, 0);
+  CloseSerialPort(state);
+}
+
 TEST_F(Serial, AnAcknowledgementThatNeverComesEndsWithTheTicks) {
   load(2);
   faults("");
