@@ -18,6 +18,11 @@ class CommandDialog {
   bool on_command(int id);
 
  private:
+  // Runs a scanner operation with the buttons held disabled; a close that arrives meanwhile
+  // is carried out when it has ended.
+  template <class Operation>
+  void hold(Operation operation);
+  void close();
   void set_default(int id);
   void write_serial_number();
   void show_last_sense();
@@ -26,6 +31,8 @@ class CommandDialog {
   ScsiState& scsi_;
   ScsiIo& io_;
   bool serial_template_;
+  bool busy_ = false;
+  bool close_held_ = false;
 };
 
 }  // namespace fwload

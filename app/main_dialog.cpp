@@ -1,5 +1,6 @@
 #include "app/main_dialog.h"
 
+#include "app/held_controls.h"
 #include "app/status_display.h"
 #include "firmware/open_file.h"
 #include "firmware/write_file.h"
@@ -62,6 +63,12 @@ void MainDialog::on_other_message() {
 }
 
 bool MainDialog::on_command(int id) {
+  if (discovering_) {
+    // Dispatched by the discovery's wait: a close waits for its end, and no second command
+    // starts meanwhile (their buttons are disabled; only a queued command gets here).
+    if (id == kIdCancel) close_held_ = true;
+    return true;
+  }
   switch (id) {
     case IDC_OPEN_FILE:
       open_file();
@@ -219,7 +226,20 @@ void MainDialog::transfer() {
 }
 
 void MainDialog::command_dialog() {
-  if (transport_.find_scanner() == 0) {
+  int found = 0;
+  {
+    discovering_ = true;
+    HeldControls held(window_, {IDC_OPEN_FILE, IDC_WRITE_FILE, IDC_TRANSFER, kIdCancel, IDC_ABOUT,
+                                IDC_COMMAND, IDC_USE_SCSI, IDC_USE_SERIAL, IDC_PRE, IDC_POST});
+    found = transport_.find_scanner();
+    discovering_ = false;
+  }
+  if (close_held_) {
+    close_held_ = false;
+    cancel();
+    return;
+  }
+  if (found == 0) {
     transport_.set_no_device();
     return;
   }

@@ -43,6 +43,8 @@ class MainDialog {
   Profile& profile_;
   FileSystem& fs_;
   Transport& transport_;
+  bool discovering_ = false;  // the discovery before the Command dialog runs
+  bool close_held_ = false;   // a close that arrived during it
 };
 
 }  // namespace fwload

@@ -19,6 +19,8 @@ class DialogControls {
   virtual std::string text(int id, std::size_t max) = 0;
   // Enables or disables a control; a missing control is ignored.
   virtual void enable(int id, bool enable) = 0;
+  // Whether a control is enabled; a missing control counts as enabled.
+  virtual bool is_enabled(int id) = 0;
   virtual bool is_checked(int id) = 0;
   virtual void set_checked(int id, bool checked) = 0;
   // String `id` of the program's string table, at most max - 1 characters.

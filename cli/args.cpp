@@ -25,7 +25,7 @@ constexpr std::string_view kUsage =
     "  transfer FILE        open FILE and load it into the scanner (over SCSI unless --serial)\n"
     "    --post             send an imprinter unit file to the post-imprinter (default: pre)\n"
     "    --dry-run          find the scanner, wait until it is ready, check that FILE suits it,\n"
-    "                       and print what would be sent; nothing is sent\n"
+    "                       and print what would be sent; nothing is written\n"
     "  --json               identify and info: print one JSON object instead of the rows\n"
     "  info                 print what the scanner reports about itself and where it is\n"
     "    --file FILE        and, first, the program's version and what FILE is meant for\n"

@@ -213,7 +213,8 @@ int transfer(const CliArgs& args, CliEnv& env) {
       if (plan_serial_download(serial, serial_io) != 1) return kExitFailure;
       std::fprintf(env.out,
                    "Dry run: serial line %s (19200 baud, 8E1, RTS/CTS), unit code %u: %u bytes in "
-                   "%u frames of %u, between a start and an end frame. Nothing was sent.\n",
+                   "%u frames of %u, between a start and an end frame. Nothing was written to the "
+                   "scanner.\n",
                    args.serial.c_str(), static_cast<unsigned>(state.download_target_code),
                    static_cast<unsigned>(kSerialImageSize),
                    static_cast<unsigned>(kSerialImageSize / kSerialBlock),
@@ -238,7 +239,7 @@ int transfer(const CliArgs& args, CliEnv& env) {
     std::fprintf(env.out,
                  "Dry run: SCSI adapter #%u target #%u (%s), buffer id %d: %u bytes in %u WRITE "
                  "BUFFER blocks of %u, then the commit with about %d s of writing. Nothing was "
-                 "sent.\n",
+                 "written to the scanner.\n",
                  static_cast<unsigned>(scsi.host_adapter_id), static_cast<unsigned>(scsi.target_id),
                  product_name(scsi).c_str(), buffer, static_cast<unsigned>(bytes),
                  static_cast<unsigned>((bytes + kDownloadBlock - 1) / kDownloadBlock),

@@ -53,7 +53,17 @@ std::uint32_t EmulatedAspi::get_support_info() {
   return (status << 8) | static_cast<std::uint32_t>(adapters());
 }
 
+bool EmulatedAspi::holds_hung_request() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return hung_ != nullptr;
+}
+
 void EmulatedAspi::send_command(ScsiRequestBlock& srb) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    // The block of a request the manager still holds belongs to the manager.
+    if (&srb == hung_) scanner_->remark("REQUEST BLOCK REUSED WHILE PENDING");
+  }
   store_status(srb, kSsPending);
   if (!own_thread_) return;
   {
@@ -64,6 +74,11 @@ void EmulatedAspi::send_command(ScsiRequestBlock& srb) {
 }
 
 void EmulatedAspi::abort(ScsiRequestBlock& srb) {
+  {
+    // Accepted, and the request stays pending.
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (&srb == hung_) return;
+  }
   if (!own_thread_) {
     // The completing thread is the caller's; the request ends when it has written the status.
     while (load_status(srb) == kSsPending)
@@ -101,6 +116,14 @@ void EmulatedAspi::complete(ScsiRequestBlock& srb) {
   const bool commit = srb.cdb[0] == 0x3B && srb.data_length == 0;
   const int delay = commit && f.commit_ms >= 0 ? f.commit_ms : f.latency_ms;
   if (delay > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+  if (commit && f.hang_commit) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (hung_ == nullptr) {
+      hung_ = &srb;
+      scanner_->remark("COMMIT HANGS");
+      return;
+    }
+  }
 
   std::uint8_t status = kSsComp;
   const int scanner_adapter = f.invalid_adapter ? 1 : 0;
@@ -109,7 +132,7 @@ void EmulatedAspi::complete(ScsiRequestBlock& srb) {
   } else if (srb.host_adapter >= adapters() || (f.invalid_adapter && srb.host_adapter == 0)) {
     status = kSsInvalidHa;
   } else if (srb.target == f.target && srb.host_adapter == scanner_adapter && !f.no_scanner &&
-             srb.lun == 0) {
+             srb.lun == 0 && scanner_->present()) {
     const Completion c =
         scanner_->execute(srb.cdb, srb.cdb_length, srb.data_buffer, srb.data_length);
     srb.target_status = c.target_status;

@@ -27,6 +27,8 @@ class EmulatedAspi : public AspiModule {
   void abort(ScsiRequestBlock& srb) override;
 
   Scanner& scanner() { return *scanner_; }
+  // Whether a request is held pending for good ("hangcommit").
+  bool holds_hung_request();
   // Waits the configured latency, executes the request and writes its results and status.
   void complete(ScsiRequestBlock& srb);
 
@@ -40,6 +42,7 @@ class EmulatedAspi : public AspiModule {
   std::condition_variable done_;
   std::deque<ScsiRequestBlock*> queue_;
   ScsiRequestBlock* running_ = nullptr;
+  ScsiRequestBlock* hung_ = nullptr;  // the request "hangcommit" keeps pending
   bool stopping_ = false;
   bool own_thread_;
   std::thread worker_;

@@ -149,8 +149,9 @@ std::string emulator_help() {
   for (const Model& m : models()) text += " " + m.name;
   text +=
       "\n  faults: notready=N door busy=N block=K@P block=K@* busyblock=K@P busyblock=K@* commit\n"
-      "          busycommit badadapter supportinfo=S noentry=info|send noscanner nomanager\n"
-      "          latency=MS commit-ms=MS target=N reset=K";
+      "          busycommit hangcommit badadapter supportinfo=S noentry=info|send noscanner "
+      "gone=N\n"
+      "          nomanager latency=MS commit-ms=MS target=N reset=K";
   return text;
 }
 
@@ -195,6 +196,8 @@ std::optional<EmulatorConfig> parse_emulator_config(std::string_view spec, std::
       if (ok) f.failing_blocks.push_back(b);
     } else if (key == "commit" && value.empty()) {
       f.fail_commit = true;
+    } else if (key == "hangcommit" && value.empty()) {
+      f.hang_commit = true;
     } else if (key == "busycommit" && value.empty()) {
       f.busy_commit = true;
     } else if (key == "badadapter" && value.empty()) {
@@ -204,6 +207,8 @@ std::optional<EmulatorConfig> parse_emulator_config(std::string_view spec, std::
     } else if (key == "noentry") {
       ok = value == "info" || value == "send";
       f.missing_entry = value == "info" ? "GetASPI32SupportInfo" : "SendASPI32Command";
+    } else if (key == "gone") {
+      ok = parse_int(value, f.gone_after) && f.gone_after >= 0;
     } else if (key == "noscanner" && value.empty()) {
       f.no_scanner = true;
     } else if (key == "nomanager" && value.empty()) {
@@ -226,6 +231,11 @@ std::optional<EmulatorConfig> parse_emulator_config(std::string_view spec, std::
 
 Scanner::Scanner(EmulatorConfig config)
     : config_(std::move(config)), versions_(config_.model->versions) {}
+
+void Scanner::remark(std::string line) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  note(std::move(line));
+}
 
 void Scanner::note(std::string line) {
   if (sink_ != nullptr) sink_(line);
@@ -258,6 +268,7 @@ Completion Scanner::execute(const std::uint8_t* cdb, std::uint8_t cdb_length, st
     }
     case 0x12: {  // INQUIRY
       note("INQUIRY");
+      ++inquiries_;
       std::array<std::uint8_t, 96> reply{};
       reply[0] = 0x06;
       reply[2] = 0x02;
@@ -408,6 +419,11 @@ std::vector<std::uint8_t> Scanner::committed(std::uint8_t id) const {
   std::lock_guard<std::mutex> lock(mutex_);
   auto it = committed_.find(id);
   return it == committed_.end() ? std::vector<std::uint8_t>{} : it->second;
+}
+
+bool Scanner::present() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return config_.faults.gone_after < 0 || inquiries_ < config_.faults.gone_after;
 }
 
 int Scanner::commits() const {

@@ -48,12 +48,16 @@ struct Faults {
     bool busy = false;
   };
   std::vector<FailingBlock> failing_blocks;
-  bool fail_commit = false;      // "commit": the commit fails (04,81,01)
-  bool busy_commit = false;      // "busycommit": the commit is answered BUSY, nothing saved
+  bool fail_commit = false;  // "commit": the commit fails (04,81,01)
+  bool busy_commit = false;  // "busycommit": the commit is answered BUSY, nothing saved
+  // "hangcommit": the first commit never completes; the manager accepts an abort of it but
+  // keeps the request pending.
+  bool hang_commit = false;
   bool invalid_adapter = false;  // "badadapter": adapter 0 is invalid, the scanner is on 1
   int support_status = 1;        // "supportinfo=S": the manager's status byte
   std::string missing_entry;     // "noentry=info|send": an entry point is missing
   bool no_scanner = false;       // "noscanner": no supported scanner on the bus
+  int gone_after = -1;           // "gone=N": after N INQUIRYs the scanner answers nothing
   bool no_manager = false;       // "nomanager": the manager cannot be loaded
   int latency_ms = 1;            // "latency=MS": time each request takes
   int commit_ms = -1;            // "commit-ms=MS": time the commit takes (default: latency)
@@ -97,8 +101,12 @@ class Scanner {
   std::vector<std::uint8_t> buffer(std::uint8_t id) const;
   std::vector<std::uint8_t> committed(std::uint8_t id) const;
   int commits() const;
+  // Whether the scanner still answers on the bus ("gone=N").
+  bool present() const;
   std::string serial_number() const;
   std::vector<std::uint8_t> last_set_default() const;
+  // Adds a line to the log from the manager's side of the bus.
+  void remark(std::string line);
   // Called with each log line as it is written (for the Windows test library's log file).
   void set_log_sink(void (*sink)(const std::string& line)) { sink_ = sink; }
 
@@ -115,6 +123,7 @@ class Scanner {
   std::map<std::uint8_t, std::vector<std::uint8_t>> buffers_;
   std::map<std::uint8_t, std::vector<std::uint8_t>> committed_;
   int test_unit_ready_count_ = 0;
+  int inquiries_ = 0;
   int pass_ = 0;
   bool unit_attention_ = false;
   bool reset_done_ = false;

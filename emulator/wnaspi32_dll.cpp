@@ -112,12 +112,18 @@ __declspec(dllexport) DWORD __cdecl FWLOAD_SEND_COMMAND_EXPORT(void* request) {
   return fwload::kSsInvalidSrb;
 }
 
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void* reserved) {
   if (reason == DLL_PROCESS_ATTACH) {
     g_module = instance;
     g_log_path = environment("FWLOAD_EMULATOR_LOG");
     write_log("manager loaded");
   } else if (reason == DLL_PROCESS_DETACH) {
+    // Unloaded by FreeLibrary (not at the process's exit) while a request is still pending:
+    // a real manager's code for that request would be gone from under it.
+    const bool at_exit = reserved != nullptr;
+    if (!at_exit && manager_slot() && manager_slot()->holds_hung_request()) {
+      write_log("manager unloaded while a request was pending");
+    }
     write_log("manager unloaded");
     manager_slot().reset();
   }

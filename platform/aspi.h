@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 #include "scsi/srb.h"
 
@@ -23,9 +24,34 @@ class AspiModule {
   // SendASPI32Command with an execute-SCSI-command block; the manager completes it by writing
   // its results and the status byte, possibly later and from another thread.
   virtual void send_command(ScsiRequestBlock& srb) = 0;
-  // Asks the manager to abandon a request that has not completed (an abort request); after it
-  // returns the manager no longer writes into `srb`.
+  // Asks the manager to abandon a request that has not completed (an abort request). A
+  // manager that accepts the abort but does not give the block back (its status stays
+  // pending) may still write into it later.
   virtual void abort(ScsiRequestBlock& srb) = 0;
+
+  // Takes a block the manager has not given back after an abort: it is never reused, and it
+  // stays valid as long as the manager may write into it.
+  void keep_abandoned(std::unique_ptr<ScsiRequestBlock> block) {
+    abandoned_.push_back(std::move(block));
+  }
+
+ protected:
+  // Whether a kept block is still pending: the manager still holds a request.
+  bool holds_abandoned_request() {
+    for (auto& block : abandoned_) {
+      if (load_status(*block) == kSsPending) return true;
+    }
+    return false;
+  }
+  // Leaves the kept blocks to the process: the manager that may still write into them stays
+  // loaded until the process ends.
+  void leave_abandoned_to_process() {
+    for (auto& block : abandoned_) static_cast<void>(block.release());
+    abandoned_.clear();
+  }
+
+ private:
+  std::vector<std::unique_ptr<ScsiRequestBlock>> abandoned_;
 };
 
 class AspiLoader {

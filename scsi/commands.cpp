@@ -1,5 +1,7 @@
 #include "scsi/commands.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "scsi/sense.h"
@@ -72,9 +74,20 @@ Cdb cdb_read_data(std::uint32_t length) {
   return ten({0x28, 0x00, 0x93, 0, 0, 0, b2(length), b1(length), b0(length), 0});
 }
 
-std::uint16_t send_and_wait(ScsiState& s, ScsiIo& io, ScsiRequestBlock& block, std::uint8_t target,
-                            const Cdb& cdb, DataDirection direction, std::uint8_t* data,
-                            std::uint32_t length, std::chrono::milliseconds bound) {
+void apply_request_bound_setting(ScsiState& s, const char* milliseconds) {
+  if (milliseconds == nullptr) return;
+  char* end = nullptr;
+  const long value = std::strtol(milliseconds, &end, 10);
+  if (end != milliseconds && *end == '\0' && value > 0) {
+    s.request_bound_limit = std::chrono::milliseconds(value);
+  }
+}
+
+std::uint16_t send_and_wait(ScsiState& s, ScsiIo& io, std::unique_ptr<ScsiRequestBlock>& slot,
+                            std::uint8_t target, const Cdb& cdb, DataDirection direction,
+                            std::uint8_t* data, std::uint32_t length,
+                            std::chrono::milliseconds bound) {
+  ScsiRequestBlock& block = *slot;
   std::memset(&block, 0, sizeof block);
   block.command = kScExecScsiCmd;
   block.host_adapter = s.host_adapter_id;
@@ -92,11 +105,18 @@ std::uint16_t send_and_wait(ScsiState& s, ScsiIo& io, ScsiRequestBlock& block, s
 
   // The manager writes the status byte from its own thread: it is read afresh on every turn,
   // and between turns the window is served instead of spinning the processor.
-  const auto deadline = std::chrono::steady_clock::now() + bound;
+  const auto deadline = std::chrono::steady_clock::now() + std::min(bound, s.request_bound_limit);
   while (load_status(block) == kSsPending) {
     io.ui.idle(kIdleMs);
+    // Never call into a manager that a message served meanwhile has released.
+    if (!s.aspi_module) return 0x100 + kSsAborted;
     if (std::chrono::steady_clock::now() > deadline && load_status(block) == kSsPending) {
       s.aspi_module->abort(block);
+      if (load_status(block) == kSsPending) {
+        // Not given back: the manager may still write into it, so it is never used again.
+        s.aspi_module->keep_abandoned(std::move(slot));
+        slot = std::make_unique<ScsiRequestBlock>();
+      }
       s.sense_key = kScannerBusy.key;
       s.sense_asc = kScannerBusy.asc;
       s.sense_ascq = kScannerBusy.ascq;

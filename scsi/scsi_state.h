@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string_view>
@@ -41,9 +42,14 @@ struct ScsiState {
   std::uint8_t pre_imprinter_fitted = 0;
   std::uint8_t post_imprinter_fitted = 0;
 
-  // The first block carries TEST UNIT READY and INQUIRY, the second every other command.
-  ScsiRequestBlock inquiry_block{};
-  ScsiRequestBlock command_block{};
+  // The first block carries TEST UNIT READY and INQUIRY, the second every other command. A
+  // block whose request was abandoned but not given back by the manager goes to the manager
+  // (AspiModule::keep_abandoned) and a fresh one takes its place.
+  std::unique_ptr<ScsiRequestBlock> inquiry_block = std::make_unique<ScsiRequestBlock>();
+  std::unique_ptr<ScsiRequestBlock> command_block = std::make_unique<ScsiRequestBlock>();
+  // The longest any request may stay pending (a setting for tests; normally no limit below
+  // the commands' own bounds).
+  std::chrono::milliseconds request_bound_limit = std::chrono::milliseconds::max();
 
   // The last sense, cleared at the start of every wait.
   std::uint8_t sense_eom = 0;

@@ -2,6 +2,7 @@
 
 #include <commdlg.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "platform/aspi_loader.h"
 #include "platform/ini_profile.h"
 #include "res/resource.h"
+#include "scsi/commands.h"
 
 namespace fwload::win32 {
 namespace {
@@ -156,6 +158,11 @@ void Win32Controls::enable(int id, bool enable) {
   if (HWND control = GetDlgItem(dialog_, id)) EnableWindow(control, enable ? TRUE : FALSE);
 }
 
+bool Win32Controls::is_enabled(int id) {
+  HWND control = GetDlgItem(dialog_, id);
+  return control == nullptr || IsWindowEnabled(control) != FALSE;
+}
+
 bool Win32Controls::is_checked(int id) {
   return IsDlgButtonChecked(dialog_, id) == BST_CHECKED;
 }
@@ -183,10 +190,10 @@ void Win32MainWindow::message_box(std::string_view caption, std::string_view tex
 }
 
 void Win32MainWindow::progress(int percent) {
-  if (percent == painted_percent_) return;
+  // Every call paints: loops pass only changed percentages (ProgressMeter), and a 0 % after
+  // a cancelled operation must repaint the bar white.
   HWND bar = GetDlgItem(dialog_, IDC_PROGRESS);
   if (bar == nullptr) return;
-  painted_percent_ = percent;
   RECT client;
   GetClientRect(bar, &client);
   const ProgressFills fills =
@@ -329,7 +336,10 @@ Program::Program(HINSTANCE inst)
       serial(make_platform_serial_devices()),
       window(inst, *this),
       transport(std::make_unique<DeviceTransport>(app, firmware, window, *aspi, *serial)),
-      dialog(app, firmware, window, *profile, *fs, *transport) {}
+      dialog(app, firmware, window, *profile, *fs, *transport) {
+  // A test setting: the longest a SCSI request may stay pending, in milliseconds.
+  apply_request_bound_setting(transport->scsi(), std::getenv("FWLOAD_REQUEST_BOUND_MS"));
+}
 
 int Program::run(std::string_view command_line) {
   g_timer_program = this;

@@ -30,6 +30,7 @@ class Win32Controls : public virtual DialogControls {
   void set_text(int id, std::string_view text) override;
   std::string text(int id, std::size_t max) override;
   void enable(int id, bool enable) override;
+  bool is_enabled(int id) override;
   bool is_checked(int id) override;
   void set_checked(int id, bool checked) override;
   std::string load_string(int id, std::size_t max) override;
@@ -66,7 +67,6 @@ class Win32MainWindow : public MainWindow, public Win32Controls {
  private:
   static constexpr DWORD kPumpIntervalMs = 10;
   Program& program_;
-  int painted_percent_ = -1;
   DWORD last_pump_ = 0;
   bool cursor_is_wait_ = false;
 };

@@ -21,7 +21,16 @@ class Win32AspiModule : public AspiModule {
     support_info_ = entry_point<SupportInfoFn>(module_, "GetASPI32SupportInfo");
     send_ = entry_point<SendCommandFn>(module_, "SendASPI32Command");
   }
-  ~Win32AspiModule() override { FreeLibrary(module_); }
+  ~Win32AspiModule() override {
+    // A manager that still holds an abandoned request may yet run its own code for it and
+    // write into the block: it stays loaded (the process's exit unloads it) and the block
+    // stays allocated.
+    if (holds_abandoned_request()) {
+      leave_abandoned_to_process();
+      return;
+    }
+    FreeLibrary(module_);
+  }
 
   bool has_entry(std::string_view entry) override {
     const std::string name(entry);

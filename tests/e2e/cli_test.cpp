@@ -409,11 +409,10 @@ TEST_F(Cli, DryRunSendsNothing) {
   EXPECT_NE(log.find("INQUIRY"), std::string::npos) << log;
   EXPECT_NE(log.find("TEST UNIT READY"), std::string::npos) << log;
   EXPECT_EQ(log.find("WRITE BUFFER"), std::string::npos) << log;
-  EXPECT_EQ(
-      r.out,
-      "Dry run: SCSI adapter #0 target #3 (HV Scanner 3600), buffer id 0: 458752 bytes in 56 "
-      "WRITE BUFFER blocks of 8192, then the commit with about 16 s of writing. Nothing was "
-      "sent.\n");
+  EXPECT_EQ(r.out,
+            "Dry run: SCSI adapter #0 target #3 (HV Scanner 3600), buffer id 0: 458752 bytes in 56 "
+            "WRITE BUFFER blocks of 8192, then the commit with about 16 s of writing. Nothing was "
+            "written to the scanner.\n");
   generate("unit.mot", {"--model", "6"});
   r = cli({"transfer", path("unit.mot"), "--dry-run", "--post", "--emulate", "hvs3600"});
   EXPECT_NE(r.out.find("buffer id 2:"), std::string::npos) << r.out;
@@ -546,9 +545,10 @@ TEST_F(SerialCli, DryRunSendsNoFrame) {
   generate("four.mot", {"--model", "4"});
   RunResult r = cli({"transfer", path("four.mot"), "--dry-run", "--serial", path("line")});
   EXPECT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_EQ(r.out, "Dry run: serial line " + path("line") +
-                       " (19200 baud, 8E1, RTS/CTS), unit code 1: 131072 bytes in 512 frames of "
-                       "256, between a start and an end frame. Nothing was sent.\n");
+  EXPECT_EQ(r.out,
+            "Dry run: serial line " + path("line") +
+                " (19200 baud, 8E1, RTS/CTS), unit code 1: 131072 bytes in 512 frames of "
+                "256, between a start and an end frame. Nothing was written to the scanner.\n");
   EXPECT_EQ(read_file(path("scanner.log")).find("start"), std::string::npos);
   EXPECT_FALSE(fs::exists(path("scanner.img")));
   // A scanner that does not answer is found out before anything would be sent.

@@ -574,6 +574,24 @@ TEST_F(GuiScsi, ManagerWithoutAnEntryPoint) {
   }
 }
 
+// A commit that the manager never gives back, even when aborted: after the (shortened) bound
+// the transfer fails as busy, the block is never reused and the manager is not unloaded while
+// it holds the request; the next transfer in the same program completes.
+TEST_F(GuiScsi, AnAbandonedRequestKeepsItsBlockAndItsManager) {
+  generate("a.mot", {"--model", "5"});
+  auto env = scanner("hvs3600:hangcommit");
+  env["FWLOAD_REQUEST_BOUND_MS"] = "1500";
+  const auto t = drive({"start " + exe() + " /T " + win_path(path("a.mot")), "wait-window",
+                        "wait-text 109 Trans File", "wait-text 1007 Failed.", "command 1002",
+                        "wait-text 1007 Completed.", "command 2", "wait-exit"},
+                       env);
+  EXPECT_EQ(boxes(t), std::vector<std::string>{"Source Message: Scanner is busy."});
+  EXPECT_EQ(count("COMMIT HANGS"), 1);
+  EXPECT_EQ(count("COMMIT id=0 "), 1);
+  EXPECT_EQ(count("REQUEST BLOCK REUSED WHILE PENDING"), 0);
+  EXPECT_EQ(count("manager unloaded while a request was pending"), 0);
+}
+
 TEST_F(Gui, OptionSwitchAboutAndCommandWithoutAScanner) {
   generate("imp.mot", {"--model", "6", "--version", "3.21"});
   const auto t = drive(

@@ -7,6 +7,7 @@
 
 #include "emulator/emulated_aspi.h"
 #include "res/resource.h"
+#include "scsi/discovery.h"
 #include "scsi/service.h"
 #include "tests/unit/fake_window.h"
 
@@ -90,12 +91,15 @@ TEST_F(Command, TheOtherTemplateReadsNoSerialNumber) {
 }
 
 TEST_F(Command, EndsAtOnceWhenTheScannerIsGoneOrNotReady) {
-  emulate("hvs3600:noscanner");
+  // Found by the quiet discovery before the dialog, gone when the dialog looks again.
+  emulate("hvs3600:gone=1");
+  ASSERT_EQ(find_scanner(scsi, *io, /*quiet=*/true), 1);
   CommandDialog(dialog, scsi, *io, true).on_init();
   EXPECT_EQ(dialog.ended, 1);
-  EXPECT_TRUE(ui.boxes.empty());
+  EXPECT_EQ(ui.box_lines(), std::vector<std::string>{"Scanner Error: No Target Device !!"});
   EXPECT_FALSE(scsi.aspi_module);
 
+  ui.boxes.clear();
   dialog.ended = 0;
   emulate("hvs3600:door");
   CommandDialog(dialog, scsi, *io, true).on_init();
@@ -165,6 +169,37 @@ TEST_F(Command, TooLongASerialNumberIsRefusedAndNothingIsSent) {
   EXPECT_TRUE(ui.boxes[0].task_modal);
   EXPECT_TRUE(writes().empty());
   EXPECT_FALSE(ui.cursor_waiting);
+}
+
+// What the wait of a pending request dispatches: a second click and a close. Nothing happens
+// until the request has ended; then the close, with the buttons as they were.
+TEST_F(Command, ACloseDuringARequestWaitsForItsEnd) {
+  emulate("hvs2600:latency=5");
+  CommandDialog logic(dialog, scsi, *io, true);
+  logic.on_init();
+  dialog.enabled[IDC_SET_EUROPE] = false;
+  bool delivered = false;
+  ui.on_idle = [&] {
+    if (delivered) return;
+    delivered = true;
+    for (int id : {IDC_SET_US, IDC_SET_JAPAN, IDC_SERIAL_WRITE, 1}) {
+      EXPECT_FALSE(dialog.is_enabled(id)) << id;
+    }
+    EXPECT_TRUE(logic.on_command(IDC_SET_JAPAN));
+    EXPECT_TRUE(logic.on_command(2));
+    EXPECT_EQ(dialog.ended, 0);
+    EXPECT_TRUE(scsi.aspi_module);
+  };
+  EXPECT_TRUE(logic.on_command(IDC_SET_US));
+  ui.on_idle = nullptr;
+  ASSERT_TRUE(delivered);
+  EXPECT_EQ(writes(), std::vector<std::string>{"VENDOR WRITE code=8A data=0000"});
+  EXPECT_EQ(dialog.ended, 1);
+  EXPECT_FALSE(scsi.aspi_module);
+  for (int id : {IDC_SET_US, IDC_SET_JAPAN, IDC_SERIAL_WRITE, 1}) {
+    EXPECT_TRUE(dialog.is_enabled(id)) << id;
+  }
+  EXPECT_FALSE(dialog.is_enabled(IDC_SET_EUROPE));
 }
 
 TEST_F(Command, CloseReleasesTheManager) {

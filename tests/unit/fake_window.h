@@ -1,6 +1,7 @@
 // A main window without Windows: records what the dialog logic does to its controls.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -33,7 +34,7 @@ class FakeControls : public virtual DialogControls {
   }
   void end_dialog(int result) override { ended = result; }
 
-  bool is_enabled(int id) const {
+  bool is_enabled(int id) override {
     auto it = enabled.find(id);
     return it == enabled.end() || it->second;
   }
@@ -88,7 +89,11 @@ class FakeTransport : public Transport {
     ++serial_downloads;
     return serial_result;
   }
-  int find_scanner() override { return found; }
+  std::function<void()> during_find;  // what the discovery's wait dispatches
+  int find_scanner() override {
+    if (during_find) during_find();
+    return found;
+  }
   std::string scanner_product() const override { return product; }
   std::uint8_t scanner_model_class() const override { return model_class; }
   void set_no_device() override {

@@ -328,6 +328,31 @@ TEST_F(MainDialogTest, CommandWithoutAScannerIsSilent) {
   EXPECT_TRUE(window.command_runs.empty());
 }
 
+TEST_F(MainDialogTest, ACloseDuringTheCommandDiscoveryWaitsForItsEnd) {
+  dialog.on_init();
+  transport.found = 1;
+  bool delivered = false;
+  transport.during_find = [&] {
+    delivered = true;
+    for (int id : {IDC_OPEN_FILE, IDC_ABOUT, kCancel, IDC_COMMAND}) {
+      EXPECT_FALSE(window.is_enabled(id)) << id;
+    }
+    EXPECT_TRUE(dialog.on_command(IDC_COMMAND));
+    EXPECT_TRUE(dialog.on_command(kCancel));
+    EXPECT_EQ(window.ended, 0);
+    EXPECT_EQ(transport.releases, 0);
+  };
+  dialog.on_command(IDC_COMMAND);
+  ASSERT_TRUE(delivered);
+  EXPECT_TRUE(window.command_runs.empty());
+  EXPECT_EQ(window.ended, 1);
+  EXPECT_EQ(transport.releases, 1);
+  for (int id : {IDC_OPEN_FILE, IDC_ABOUT, kCancel, IDC_COMMAND}) {
+    EXPECT_TRUE(window.is_enabled(id)) << id;
+  }
+  EXPECT_FALSE(window.is_enabled(IDC_TRANSFER));  // as before: no file was open
+}
+
 TEST_F(MainDialogTest, CommandOnOtherProductsIsRefused) {
   dialog.on_init();
   transport.found = 1;

@@ -99,6 +99,7 @@ class ScriptedAspi : public AspiModule {
   std::uint32_t support = 0x0101;
   std::vector<std::string> missing;
   bool never_complete = false;
+  bool abort_keeps_request = false;  // accepts the abort, never gives the block back
   int aborts = 0;
 
   bool has_entry(std::string_view e) override {
@@ -114,7 +115,7 @@ class ScriptedAspi : public AspiModule {
   }
   void abort(ScsiRequestBlock& srb) override {
     ++aborts;
-    store_status(srb, kSsAborted);
+    if (!abort_keeps_request) store_status(srb, kSsAborted);
   }
 };
 
@@ -155,9 +156,9 @@ TEST_F(ScsiTest, ResultCodes) {
     std::uint8_t status, target_status;
     std::uint16_t result;
   };
-  for (const Case c : {Case{1, 0, 0}, Case{1, 8, 8}, Case{1, 0x18, 0x18}, Case{4, 8, 0x104},
-                       Case{4, 2, 0x204}, Case{1, 2, 0x201}, Case{0x81, 0, 0x181},
-                       Case{4, 0, 0x104}, Case{0xE4, 0, 0x1E4}}) {
+  for (const Case c :
+       {Case{1, 0, 0}, Case{1, 8, 8}, Case{1, 0x18, 0x18}, Case{4, 8, 0x104}, Case{4, 2, 0x204},
+        Case{1, 2, 0x201}, Case{0x81, 0, 0x181}, Case{4, 0, 0x104}, Case{0xE4, 0, 0x1E4}}) {
     aspi.handler = [c](ScsiRequestBlock& srb) {
       srb.target_status = c.target_status;
       srb.sense[2] = 0x65;  // EOM, ILI and sense key 5
@@ -238,6 +239,16 @@ TEST_F(ScsiTest, ARequestThatNeverCompletesIsAbandoned) {
   EXPECT_EQ(state.sense_key, 0xFF);
   EXPECT_EQ(state.sense_ascq, 0x0A);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+
+  // A manager that accepts the abort but keeps the request: its block is never used again and
+  // stays allocated; the test setting shortens the 60 s bound.
+  aspi.abort_keeps_request = true;
+  state.request_bound_limit = std::chrono::milliseconds(50);
+  ScsiRequestBlock* const kept = state.command_block.get();
+  EXPECT_EQ(read_data(state, io, 1, 32, nullptr), 0x102);
+  EXPECT_NE(state.command_block.get(), kept);
+  EXPECT_EQ(load_status(*kept), kSsPending);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
 }
 
 TEST(Discovery, ModelClasses) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -41,8 +42,10 @@ class RecorderUi : public Ui {
   void set_control_text(int id, std::string_view text) override { controls[id] = text; }
   void pump_one() override { ++pumps; }
   int idles = 0;
+  std::function<void()> on_idle;  // a message the wait dispatches
   void idle(int ms) override {
     ++idles;
+    if (on_idle) on_idle();
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
   }
   void wait_cursor() override { cursor_waiting = true; }
