@@ -43,7 +43,7 @@ class Command : public ::testing::Test {
   void emulate(const std::string& spec) {
     auto config = emulator::parse_emulator_config(spec, nullptr);
     ASSERT_TRUE(config) << spec;
-    config->faults.latency_ms = 0;
+    if (spec.find("latency=") == std::string::npos) config->faults.latency_ms = 0;
     scanner = std::make_shared<emulator::Scanner>(*config);
     loader = std::make_unique<emulator::EmulatedAspiLoader>(scanner);
     io = std::make_unique<ScsiIo>(ScsiIo{ui, *loader, timer});
