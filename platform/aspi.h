@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "scsi/srb.h"
+#include "platform/srb.h"
 
 namespace fwload {
 

@@ -11,7 +11,7 @@
 #include "platform/aspi.h"
 #include "platform/timer_state.h"
 #include "platform/ui.h"
-#include "scsi/srb.h"
+#include "platform/srb.h"
 
 namespace fwload {
 

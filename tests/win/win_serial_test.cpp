@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "platform/win32/win32_serial.h"
-#include "scsi/srb.h"
+#include "platform/srb.h"
 
 namespace fwload {
 namespace {

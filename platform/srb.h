@@ -1,5 +1,6 @@
 // The ASPI request block that executes one SCSI command (our own layout, from the manager's
-// published table: 80 bytes on 32-bit Windows).
+// published table: 80 bytes on 32-bit Windows): the binary interface between the SCSI code,
+// which builds requests in it, and the managers (platform/aspi.h), which carry them.
 #pragma once
 
 #include <atomic>
