@@ -17,6 +17,7 @@
 #include "firmware/open_file.h"
 #include "firmware/write_file.h"
 #include "res/string_table.h"
+#include "scsi/commands.h"
 #include "scsi/discovery.h"
 #include "scsi/download.h"
 #include "scsi/info.h"
@@ -80,6 +81,11 @@ int scsi_access(const CliArgs& args, CliEnv& env, ScsiAccess& access) {
   access.emulated = std::make_unique<emulator::EmulatedAspiLoader>(access.scanner);
   access.loader = access.emulated.get();
   return -1;
+}
+
+// A test setting, as for the dialog program: the longest one SCSI request may stay pending.
+void apply_test_settings(ScsiState& scsi) {
+  apply_request_bound_setting(scsi, std::getenv("FWLOAD_REQUEST_BOUND_MS"));
 }
 
 std::string absolute_path(const std::string& path) {
@@ -231,6 +237,7 @@ int transfer(const CliArgs& args, CliEnv& env) {
     return std::fflush(env.out) == 0 ? kExitOk : kExitFailure;
   }
   ScsiState scsi;
+  apply_test_settings(scsi);
   ScsiIo scsi_io{ui, *access.loader, timer};
   if (args.dry_run) {
     const int buffer = plan_download_over_scsi(scsi, scsi_io, state, args.post ? 1 : 0);
@@ -286,6 +293,8 @@ int info(const CliArgs& args, CliEnv& env) {
     rows = ReadScannerInfoSerial(serial, io);
   } else {
     ScsiState scsi;
+    apply_test_settings(scsi);
+    apply_test_settings(scsi);
     ScsiIo io{ui, *access.loader, timer};
     rows = read_scanner_info_scsi(scsi, io);
   }
@@ -350,6 +359,7 @@ int set_default(const CliArgs& args, CliEnv& env) {
   ConsoleUi ui(env.err, env.err_is_terminal);
   TimerState timer;
   ScsiState scsi;
+  apply_test_settings(scsi);
   ScsiIo io{ui, *access.loader, timer};
   if (const int status = prepare_service(scsi, io); status >= 0) return status;
   const Region region = args.region == "us"       ? Region::Us
@@ -373,6 +383,7 @@ int serial_number(const CliArgs& args, CliEnv& env) {
   }
   TimerState timer;
   ScsiState scsi;
+  apply_test_settings(scsi);
   ScsiIo io{ui, *access.loader, timer};
   if (const int status = prepare_service(scsi, io); status >= 0) return status;
   const auto capability = read_capability(scsi, io);

@@ -1,13 +1,19 @@
 // The ASPI manager of the platform this program was built for.
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <string_view>
 
 #include "platform/aspi.h"
 
 namespace fwload {
 
+// Receives one line for each thing about the bus the user should know and no request result
+// can say (Linux: a device that exists but cannot be opened, and why).
+using AspiNotice = std::function<void(std::string_view line)>;
+
 // Win32: WNASPI32.DLL through LoadLibraryA. Linux: the SCSI generic driver.
-std::unique_ptr<AspiLoader> make_platform_aspi_loader();
+std::unique_ptr<AspiLoader> make_platform_aspi_loader(AspiNotice notice = {});
 
 }  // namespace fwload

@@ -3,13 +3,21 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <utility>
 
 #include "platform/aspi_loader.h"
 
@@ -17,6 +25,10 @@ namespace fwload {
 namespace {
 
 constexpr std::uint8_t kHostSelectionTimeout = 0x11;
+constexpr std::uint8_t kHostBusReset = 0x0E;  // also: the request could not be handed over
+// Driver status: the low three bits are the driver's verdict; 0x08 only says that sense data
+// came with the reply.
+constexpr unsigned kDriverErrorMask = 0x07;
 
 class LinuxSgSystem : public SgSystem {
  public:
@@ -47,14 +59,109 @@ class LinuxSgSystem : public SgSystem {
   }
   int sg_io(int fd, sg_io_hdr_t& header) override { return ioctl(fd, SG_IO, &header); }
   void close_device(int fd) override { ::close(fd); }
+  // The owner group's name from /etc/group (the C library's group lookup would tie the
+  // statically linked program to the system's NSS libraries).
+  std::string group_of(const std::string& path) override {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return {};
+    std::FILE* f = std::fopen("/etc/group", "r");
+    if (f == nullptr) return {};
+    std::string name;
+    std::array<char, 1024> line{};
+    while (name.empty() && std::fgets(line.data(), static_cast<int>(line.size()), f) != nullptr) {
+      // name:password:gid:members
+      const char* first = std::strchr(line.data(), ':');
+      const char* second = first != nullptr ? std::strchr(first + 1, ':') : nullptr;
+      if (second == nullptr) continue;
+      char* end = nullptr;
+      const unsigned long gid = std::strtoul(second + 1, &end, 10);
+      if (end != second + 1 && *end == ':' && gid == st.st_gid) {
+        name.assign(line.data(), static_cast<std::size_t>(first - line.data()));
+      }
+    }
+    std::fclose(f);
+    return name;
+  }
 };
+
+// An open /dev/sg device, closed when the last request that uses it has ended: a request the
+// caller gave up on keeps it open until the kernel is done with it.
+struct SgDescriptor {
+  std::shared_ptr<SgSystem> system;
+  int fd;
+  ~SgDescriptor() { system->close_device(fd); }
+};
+
+// One request as the kernel sees it. The CDB, the data and the sense bytes are the request's
+// own copies: the caller's block and buffers are written only at completion, and only while
+// the caller still waits for it (`srb` is null once it has given up).
+struct SgRequest {
+  std::mutex mutex;
+  ScsiRequestBlock* srb = nullptr;
+  std::uint8_t* caller_data = nullptr;
+  std::array<std::uint8_t, 16> cdb{};
+  std::vector<std::uint8_t> data;
+  std::array<std::uint8_t, sizeof(ScsiRequestBlock::sense)> sense{};
+  sg_io_hdr_t header{};
+  bool data_in = false;
+  bool ended = false;
+};
+
+void run_request(const std::shared_ptr<SgRequest>& r, const std::shared_ptr<SgDescriptor>& device) {
+  const int rc = device->system->sg_io(device->fd, r->header);
+  std::lock_guard<std::mutex> lock(r->mutex);
+  r->ended = true;
+  ScsiRequestBlock* srb = r->srb;
+  if (srb == nullptr) return;  // abandoned: nothing of the caller's is touched
+  r->srb = nullptr;
+  if (rc != 0) {
+    srb->host_status = kHostBusReset;
+    store_status(*srb, kSsErr);
+    return;
+  }
+  const sg_io_hdr_t& h = r->header;
+  // A short data phase is no error: what came is handed over, the rest of the caller's
+  // (cleared) buffer stays as it was.
+  if (r->data_in && r->caller_data != nullptr) {
+    const int resid = h.resid > 0 ? h.resid : 0;
+    const std::size_t got =
+        r->data.size() - std::min(r->data.size(), static_cast<std::size_t>(resid));
+    std::memcpy(r->caller_data, r->data.data(), got);
+  }
+  std::memcpy(srb->sense, r->sense.data(), r->sense.size());
+  srb->host_status = aspi_host_status(h.host_status);
+  srb->target_status = static_cast<std::uint8_t>(h.status & 0xFF);
+  std::uint8_t status = kSsComp;
+  if (srb->target_status == kTargetCheckCondition || h.host_status != 0 ||
+      (h.driver_status & kDriverErrorMask) != 0) {
+    status = kSsErr;
+  }
+  store_status(*srb, status);
+}
 
 class SgAspiModule : public AspiModule {
  public:
-  explicit SgAspiModule(std::shared_ptr<SgSystem> system)
-      : system_(std::move(system)), devices_(system_->devices()) {}
+  SgAspiModule(std::shared_ptr<SgSystem> system, AspiNotice notice,
+               std::shared_ptr<std::set<std::string>> told)
+      : system_(std::move(system)),
+        notice_(std::move(notice)),
+        told_(std::move(told)),
+        devices_(system_->devices()) {
+    for (const SgDevice& d : devices_) adapters_.emplace(d.host, d.channel);
+    if (adapters_.size() > kMaxAdapters && notice_) {
+      notice_(std::to_string(adapters_.size()) +
+              " SCSI host adapters (host:channel pairs) are more than the 255 that the ASPI "
+              "numbering can name; none is searched");
+    }
+  }
   ~SgAspiModule() override {
-    for (const auto& [path, fd] : open_) system_->close_device(fd);
+    // Releasing the manager never waits for the kernel: requests still running are given up
+    // (they write nothing more of the caller's) and end on their own threads.
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const auto& r : running_) {
+      std::lock_guard<std::mutex> request_lock(r->mutex);
+      r->srb = nullptr;
+    }
   }
 
   bool has_entry(std::string_view entry) override {
@@ -62,88 +169,185 @@ class SgAspiModule : public AspiModule {
   }
 
   std::uint32_t get_support_info() override {
-    int hosts = 0;
-    for (const SgDevice& d : devices_) hosts = d.host + 1 > hosts ? d.host + 1 : hosts;
-    if (hosts > 255) hosts = 255;
-    return (static_cast<std::uint32_t>(kSsComp) << 8) | static_cast<std::uint32_t>(hosts);
+    if (adapters_.size() > kMaxAdapters) return static_cast<std::uint32_t>(kSsFailedInit) << 8;
+    return (static_cast<std::uint32_t>(kSsComp) << 8) |
+           static_cast<std::uint32_t>(adapters_.size());
   }
 
-  // SG_IO returns when the command has ended (the driver's own time-out bounds it), so the
-  // request is complete when this returns.
-  void send_command(ScsiRequestBlock& srb) override { store_status(srb, execute(srb)); }
-
-  void abort(ScsiRequestBlock&) override {}
-
- private:
-  std::uint8_t execute(ScsiRequestBlock& srb) {
-    if (srb.command != kScExecScsiCmd) return kSsInvalidSrb;
-    bool host_known = false;
-    const SgDevice* device = nullptr;
-    for (const SgDevice& d : devices_) {
-      host_known = host_known || d.host == srb.host_adapter;
-      if (d.host == srb.host_adapter && d.id == srb.target && d.lun == srb.lun && d.channel == 0) {
-        device = &d;
+  void send_command(ScsiRequestBlock& srb) override {
+    const std::uint8_t early = check(srb);
+    if (early != kSsPending) {
+      store_status(srb, early);
+      return;
+    }
+    const SgDevice& device = *device_for(srb);
+    const std::shared_ptr<SgDescriptor> descriptor = open(device.path);
+    if (!descriptor) {
+      srb.host_status = kHostSelectionTimeout;
+      store_status(srb, kSsErr);
+      return;
+    }
+    auto r = std::make_shared<SgRequest>();
+    r->srb = &srb;
+    std::memcpy(r->cdb.data(), srb.cdb, r->cdb.size());
+    r->data_in = (srb.flags & kSrbDirIn) != 0;
+    if (srb.data_length > 0 && srb.data_buffer != nullptr) {
+      r->caller_data = srb.data_buffer;
+      if (r->data_in) {
+        r->data.assign(srb.data_length, 0);
+      } else {
+        r->data.assign(srb.data_buffer, srb.data_buffer + srb.data_length);
       }
     }
-    if (!host_known) return kSsInvalidHa;
-    if (device == nullptr) {
-      srb.host_status = kHostSelectionTimeout;
-      return kSsErr;
-    }
-    const int fd = descriptor(device->path);
-    if (fd < 0) {
-      srb.host_status = kHostSelectionTimeout;
-      return kSsErr;
-    }
-    sg_io_hdr_t h{};
+    sg_io_hdr_t& h = r->header;
     h.interface_id = 'S';
-    h.cmd_len = srb.cdb_length;
-    h.cmdp = srb.cdb;
-    h.mx_sb_len = sizeof srb.sense;
-    h.sbp = srb.sense;
-    h.dxfer_len = srb.data_length;
-    h.dxferp = srb.data_buffer;
-    h.dxfer_direction = srb.data_length == 0      ? SG_DXFER_NONE
-                        : (srb.flags & kSrbDirIn) ? SG_DXFER_FROM_DEV
-                                                  : SG_DXFER_TO_DEV;
+    h.cmd_len = std::min<std::uint8_t>(srb.cdb_length, 16);
+    h.cmdp = r->cdb.data();
+    h.mx_sb_len = static_cast<unsigned char>(r->sense.size());
+    h.sbp = r->sense.data();
+    h.dxfer_len = static_cast<unsigned>(r->data.size());
+    h.dxferp = r->data.empty() ? nullptr : r->data.data();
+    h.dxfer_direction = r->data.empty() ? SG_DXFER_NONE
+                        : r->data_in    ? SG_DXFER_FROM_DEV
+                                        : SG_DXFER_TO_DEV;
     const bool commit = srb.cdb[0] == 0x3B && srb.data_length == 0;
     h.timeout = commit ? kSgCommitTimeoutMs : kSgTimeoutMs;
-    if (system_->sg_io(fd, h) != 0) {
-      srb.host_status = 0x0E;  // the request could not be handed to the driver
-      return kSsErr;
+
+    store_status(srb, kSsPending);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      std::erase_if(running_, [](const std::shared_ptr<SgRequest>& q) {
+        std::lock_guard<std::mutex> request_lock(q->mutex);
+        return q->ended;
+      });
+      running_.push_back(r);
     }
-    srb.host_status = static_cast<std::uint8_t>(h.host_status);
-    srb.target_status = h.status & 0xFF;
-    if (srb.target_status == kTargetCheckCondition) return kSsErr;
-    if (h.host_status != 0 || (h.driver_status & 0x0F) != 0) return kSsErr;
-    return kSsComp;
+    try {
+      std::thread([r, descriptor] { run_request(r, descriptor); }).detach();
+    } catch (const std::system_error&) {
+      std::lock_guard<std::mutex> request_lock(r->mutex);
+      r->srb = nullptr;
+      r->ended = true;
+      srb.host_status = kHostBusReset;
+      store_status(srb, kSsErr);
+    }
   }
 
-  int descriptor(const std::string& path) {
+  // The request is given up at once: its block is the caller's again, ended as aborted, and
+  // nothing is written into it or its data when the kernel finishes.
+  void abort(ScsiRequestBlock& srb) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const auto& r : running_) {
+      std::lock_guard<std::mutex> request_lock(r->mutex);
+      if (r->srb == &srb) {
+        r->srb = nullptr;
+        store_status(srb, kSsAborted);
+        return;
+      }
+    }
+  }
+
+ private:
+  // kSsPending when the request can go to a device, else its final status.
+  std::uint8_t check(ScsiRequestBlock& srb) {
+    if (srb.command != kScExecScsiCmd) return kSsInvalidSrb;
+    if (adapters_.size() > kMaxAdapters || srb.host_adapter >= adapters_.size()) {
+      return kSsInvalidHa;
+    }
+    if (device_for(srb) == nullptr) {
+      srb.host_status = kHostSelectionTimeout;
+      return kSsErr;
+    }
+    return kSsPending;
+  }
+
+  const SgDevice* device_for(const ScsiRequestBlock& srb) const {
+    const auto adapter = std::next(adapters_.begin(), srb.host_adapter);
+    for (const SgDevice& d : devices_) {
+      if (d.host == adapter->first && d.channel == adapter->second && d.id == srb.target &&
+          d.lun == srb.lun) {
+        return &d;
+      }
+    }
+    return nullptr;
+  }
+
+  std::shared_ptr<SgDescriptor> open(const std::string& path) {
     auto it = open_.find(path);
     if (it != open_.end()) return it->second;
     const int fd = system_->open_device(path);
-    if (fd >= 0) open_[path] = fd;
-    return fd;
+    if (fd < 0) {
+      const int error = errno;
+      if (notice_ && told_->insert(path).second) {
+        const std::string hint = access_hint(path, error, system_->group_of(path));
+        if (!hint.empty()) notice_(hint);
+      }
+      return nullptr;
+    }
+    auto descriptor = std::make_shared<SgDescriptor>(SgDescriptor{system_, fd});
+    open_[path] = descriptor;
+    return descriptor;
   }
 
   std::shared_ptr<SgSystem> system_;
+  AspiNotice notice_;
+  std::shared_ptr<std::set<std::string>> told_;  // devices whose access problem was told
   std::vector<SgDevice> devices_;
-  std::map<std::string, int> open_;
+  std::set<std::pair<int, int>> adapters_;  // (host, channel), ascending: adapter numbers
+  std::map<std::string, std::shared_ptr<SgDescriptor>> open_;
+  std::mutex mutex_;
+  std::vector<std::shared_ptr<SgRequest>> running_;
 };
 
 }  // namespace
+
+std::uint8_t aspi_host_status(int linux_host_status) {
+  switch (linux_host_status) {
+    case 0x00:  // DID_OK
+      return 0x00;
+    case 0x01:  // DID_NO_CONNECT
+    case 0x04:  // DID_BAD_TARGET
+      return kHostSelectionTimeout;
+    case 0x02:      // DID_BUS_BUSY
+      return 0x13;  // unexpected bus free
+    case 0x03:      // DID_TIME_OUT
+    case 0x05:      // DID_ABORT
+      return 0x0B;  // command time-out
+    case 0x06:      // DID_PARITY
+      return 0x0F;
+    case 0x08:  // DID_RESET
+      return kHostBusReset;
+    default:
+      return 0x14;  // phase error: the transport failed
+  }
+}
+
+std::string access_hint(const std::string& path, int error, const std::string& group) {
+  if (error == EACCES || error == EPERM) {
+    std::string remedy = group.empty() || group == "root"
+                             ? "install the udev rule from the README (group scanner)"
+                             : "add your user to the group '" + group +
+                                   "' that owns it and log in again, or install the udev "
+                                   "rule from the README";
+    return path + " cannot be opened: " + std::strerror(error) + "; " + remedy;
+  }
+  if (error == EBUSY) {
+    return path + " cannot be opened: " + std::strerror(error) +
+           "; another program holds it: close that program and try again";
+  }
+  return {};
+}
 
 std::unique_ptr<SgSystem> make_linux_sg_system() {
   return std::make_unique<LinuxSgSystem>();
 }
 
 std::unique_ptr<AspiModule> SgAspiLoader::load(std::string_view) {
-  return std::make_unique<SgAspiModule>(system_);
+  return std::make_unique<SgAspiModule>(system_, notice_, told_);
 }
 
-std::unique_ptr<AspiLoader> make_platform_aspi_loader() {
-  return std::make_unique<SgAspiLoader>(make_linux_sg_system());
+std::unique_ptr<AspiLoader> make_platform_aspi_loader(AspiNotice notice) {
+  return std::make_unique<SgAspiLoader>(make_linux_sg_system(), std::move(notice));
 }
 
 }  // namespace fwload

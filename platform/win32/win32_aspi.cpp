@@ -69,7 +69,7 @@ class Win32AspiLoader : public AspiLoader {
 
 }  // namespace
 
-std::unique_ptr<AspiLoader> make_platform_aspi_loader() {
+std::unique_ptr<AspiLoader> make_platform_aspi_loader(AspiNotice) {
   return std::make_unique<Win32AspiLoader>();
 }
 

@@ -1,39 +1,56 @@
-// The ASPI layer over the Linux SCSI generic driver, with the driver calls injected.
+// The ASPI layer over the Linux SCSI generic driver, with the driver calls injected: each
+// request runs on its own thread, so the fake's answers may take as long as a device would.
 #include "platform/posix/sg_aspi.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <functional>
+#include <mutex>
+#include <thread>
+
+#include "scsi/commands.h"
+#include "tests/unit/test_support.h"
 
 namespace fwload {
 namespace {
 
+using namespace std::chrono_literals;
+
 class FakeSg : public SgSystem {
  public:
   std::vector<SgDevice> list;
+  std::mutex mutex;
   std::vector<std::string> opened;
   std::vector<sg_io_hdr_t> calls;
   std::vector<std::vector<std::uint8_t>> cdbs;
   std::function<int(sg_io_hdr_t&)> answer = [](sg_io_hdr_t&) { return 0; };
-  bool deny = false;
+  int deny = 0;  // errno of a refused open
+  std::atomic<int> closed{0};
 
   std::vector<SgDevice> devices() override { return list; }
   int open_device(const std::string& path) override {
-    if (deny) {
-      errno = EACCES;
+    if (deny != 0) {
+      errno = deny;
       return -1;
     }
+    std::lock_guard<std::mutex> lock(mutex);
     opened.push_back(path);
     return static_cast<int>(opened.size()) + 10;
   }
   int sg_io(int, sg_io_hdr_t& h) override {
-    calls.push_back(h);
-    cdbs.emplace_back(h.cmdp, h.cmdp + h.cmd_len);
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      calls.push_back(h);
+      cdbs.emplace_back(h.cmdp, h.cmdp + h.cmd_len);
+    }
     return answer(h);
   }
-  void close_device(int) override {}
+  void close_device(int) override { ++closed; }
+  std::string group_of(const std::string&) override { return "disk"; }
 };
 
 ScsiRequestBlock request(std::uint8_t adapter, std::uint8_t target, std::uint8_t opcode,
@@ -51,22 +68,58 @@ ScsiRequestBlock request(std::uint8_t adapter, std::uint8_t target, std::uint8_t
   return srb;
 }
 
+// The block's final status, once the request's thread has written it.
+std::uint8_t finished(ScsiRequestBlock& srb) {
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (load_status(srb) == kSsPending && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(1ms);
+  }
+  return load_status(srb);
+}
+
 class SgAspiTest : public ::testing::Test {
  protected:
   std::shared_ptr<FakeSg> sg = std::make_shared<FakeSg>();
+  std::vector<std::string> notices;
   void SetUp() override {
-    sg->list = {{"/dev/sg0", 0, 0, 0, 0}, {"/dev/sg3", 2, 0, 4, 0}, {"/dev/sg4", 2, 0, 5, 1}};
+    sg->list = {{"/dev/sg0", 0, 0, 0, 0},
+                {"/dev/sg3", 2, 0, 4, 0},
+                {"/dev/sg4", 2, 0, 5, 1},
+                {"/dev/sg5", 2, 1, 6, 0}};
   }
-  std::unique_ptr<AspiModule> load() { return SgAspiLoader(sg).load("WNASPI32.DLL"); }
+  std::unique_ptr<AspiModule> load() {
+    return SgAspiLoader(sg, [this](std::string_view l) { notices.emplace_back(l); })
+        .load("WNASPI32.DLL");
+  }
+  // The result shape of one request whose SG_IO gives `answer`.
+  ScsiRequestBlock run(std::function<int(sg_io_hdr_t&)> answer, std::uint8_t* data = nullptr,
+                       std::uint32_t length = 0) {
+    sg->answer = std::move(answer);
+    auto aspi = load();
+    ScsiRequestBlock srb = request(0, 0, 0x12, data, length, kSrbDirIn);
+    aspi->send_command(srb);
+    finished(srb);
+    return srb;
+  }
 };
 
-TEST_F(SgAspiTest, AdaptersAreHostNumbers) {
+// Adapters are the (host, channel) pairs in ascending order: 0:0 -> 0, 2:0 -> 1, 2:1 -> 2.
+TEST_F(SgAspiTest, AdaptersAreHostChannelPairs) {
   auto aspi = load();
   EXPECT_TRUE(aspi->has_entry("GetASPI32SupportInfo"));
   EXPECT_TRUE(aspi->has_entry("SendASPI32Command"));
   EXPECT_EQ(aspi->get_support_info(), 0x0103u);
+  ScsiRequestBlock on_channel_1 = request(2, 6, 0x00, nullptr, 0, kSrbDirOut);
+  aspi->send_command(on_channel_1);
+  EXPECT_EQ(finished(on_channel_1), kSsComp);
+  EXPECT_EQ(sg->opened, std::vector<std::string>{"/dev/sg5"});
   sg->list.clear();
   EXPECT_EQ(load()->get_support_info(), 0x0100u);
+  // More adapters than one byte can number: refused as a whole, and said so.
+  for (int host = 0; host < 256; ++host) sg->list.push_back({"/dev/sgX", host, 0, 0, 0});
+  EXPECT_EQ(load()->get_support_info() >> 8, kSsFailedInit);
+  ASSERT_EQ(notices.size(), 1u);
+  EXPECT_NE(notices[0].find("256 SCSI host adapters"), std::string::npos) << notices[0];
 }
 
 TEST_F(SgAspiTest, RequestsGoToTheDeviceOfTheirAddress) {
@@ -76,9 +129,9 @@ TEST_F(SgAspiTest, RequestsGoToTheDeviceOfTheirAddress) {
     if (h.dxfer_direction == SG_DXFER_FROM_DEV) static_cast<std::uint8_t*>(h.dxferp)[0] = 6;
     return 0;
   };
-  ScsiRequestBlock srb = request(2, 4, 0x12, reply, 96, kSrbDirIn);
+  ScsiRequestBlock srb = request(1, 4, 0x12, reply, 96, kSrbDirIn);
   aspi->send_command(srb);
-  EXPECT_EQ(load_status(srb), kSsComp);
+  EXPECT_EQ(finished(srb), kSsComp);
   EXPECT_EQ(reply[0], 6);
   ASSERT_EQ(sg->opened, std::vector<std::string>{"/dev/sg3"});
   const sg_io_hdr_t& h = sg->calls.at(0);
@@ -90,11 +143,19 @@ TEST_F(SgAspiTest, RequestsGoToTheDeviceOfTheirAddress) {
   EXPECT_EQ(sg->cdbs.at(0)[0], 0x12);
 
   std::uint8_t block[8192] = {};
-  ScsiRequestBlock write = request(2, 4, 0x3B, block, sizeof block, kSrbDirOut);
+  block[100] = 0x5A;
+  sg->answer = [](sg_io_hdr_t& h) {
+    // What goes out is a copy of the caller's bytes.
+    return h.dxfer_direction == SG_DXFER_TO_DEV && static_cast<std::uint8_t*>(h.dxferp)[100] == 0x5A
+               ? 0
+               : -1;
+  };
+  ScsiRequestBlock write = request(1, 4, 0x3B, block, sizeof block, kSrbDirOut);
   aspi->send_command(write);
-  EXPECT_EQ(sg->calls.at(1).dxfer_direction, SG_DXFER_TO_DEV);
-  ScsiRequestBlock commit = request(2, 4, 0x3B, nullptr, 0, kSrbDirOut);
+  EXPECT_EQ(finished(write), kSsComp);
+  ScsiRequestBlock commit = request(1, 4, 0x3B, nullptr, 0, kSrbDirOut);
   aspi->send_command(commit);
+  finished(commit);
   EXPECT_EQ(sg->calls.at(2).dxfer_direction, SG_DXFER_NONE);
   EXPECT_EQ(sg->calls.at(2).timeout, kSgCommitTimeoutMs);
   // The device stays open between requests.
@@ -103,77 +164,147 @@ TEST_F(SgAspiTest, RequestsGoToTheDeviceOfTheirAddress) {
 
 TEST_F(SgAspiTest, MissingAdaptersAndTargets) {
   auto aspi = load();
-  ScsiRequestBlock bad_adapter = request(1, 0, 0x00, nullptr, 0, kSrbDirOut);
+  ScsiRequestBlock bad_adapter = request(3, 0, 0x00, nullptr, 0, kSrbDirOut);
   aspi->send_command(bad_adapter);
   EXPECT_EQ(load_status(bad_adapter), kSsInvalidHa);
-  ScsiRequestBlock no_target = request(2, 6, 0x00, nullptr, 0, kSrbDirOut);
+  ScsiRequestBlock no_target = request(1, 6, 0x00, nullptr, 0, kSrbDirOut);
   aspi->send_command(no_target);
   EXPECT_EQ(load_status(no_target), kSsErr);
   EXPECT_EQ(no_target.host_status, 0x11);
   // Only LUN 0: the device at 2:0:5:1 is not target 5.
-  ScsiRequestBlock lun1 = request(2, 5, 0x00, nullptr, 0, kSrbDirOut);
+  ScsiRequestBlock lun1 = request(1, 5, 0x00, nullptr, 0, kSrbDirOut);
   aspi->send_command(lun1);
   EXPECT_EQ(load_status(lun1), kSsErr);
   EXPECT_TRUE(sg->calls.empty());
 }
 
-TEST_F(SgAspiTest, CheckConditionCarriesTheSense) {
-  auto aspi = load();
-  sg->answer = [](sg_io_hdr_t& h) {
-    h.status = 0x02;
-    h.sb_len_wr = 18;
-    h.sbp[0] = 0x70;
-    h.sbp[2] = 0x02;
-    h.sbp[12] = 0x04;
-    h.sbp[13] = 0x80;
-    return 0;
+// Every shape a kernel gives a completed SG_IO, and the block it makes.
+TEST_F(SgAspiTest, ResultShapes) {
+  struct Case {
+    const char* what;
+    std::function<void(sg_io_hdr_t&)> kernel;
+    std::uint8_t status, target_status, host_status, sense_key;
   };
-  ScsiRequestBlock srb = request(0, 0, 0x00, nullptr, 0, kSrbDirOut);
-  aspi->send_command(srb);
-  EXPECT_EQ(load_status(srb), kSsErr);
-  EXPECT_EQ(srb.target_status, 2);
-  EXPECT_EQ(srb.sense[2], 0x02);
-  EXPECT_EQ(srb.sense[12], 0x04);
-  EXPECT_EQ(srb.sense[13], 0x80);
-  EXPECT_LE(sg->calls.at(0).mx_sb_len, sizeof srb.sense);
-}
-
-TEST_F(SgAspiTest, BusyTransportErrorsAndDriverFailures) {
-  auto aspi = load();
-  sg->answer = [](sg_io_hdr_t& h) {
-    h.status = 0x08;
-    return 0;
+  const Case cases[] = {
+      {"check condition with sense",
+       [](sg_io_hdr_t& h) {
+         h.status = 0x02;
+         h.driver_status = 0x08;
+         h.sb_len_wr = 18;
+         h.sbp[0] = 0x70;
+         h.sbp[2] = 0x06;
+         h.sbp[12] = 0x3F;
+       },
+       kSsErr, 2, 0, 0x06},
+      {"check condition without sense", [](sg_io_hdr_t& h) { h.status = 0x02; }, kSsErr, 2, 0, 0},
+      {"busy", [](sg_io_hdr_t& h) { h.status = 0x08; }, kSsComp, 8, 0, 0},
+      {"good with the sense flag alone", [](sg_io_hdr_t& h) { h.driver_status = 0x08; }, kSsComp, 0,
+       0, 0},
+      {"driver error", [](sg_io_hdr_t& h) { h.driver_status = 0x06; }, kSsErr, 0, 0, 0},
+      {"host time-out", [](sg_io_hdr_t& h) { h.host_status = 0x03; }, kSsErr, 0, 0x0B, 0},
+      {"host no connect", [](sg_io_hdr_t& h) { h.host_status = 0x01; }, kSsErr, 0, 0x11, 0},
+      {"host reset", [](sg_io_hdr_t& h) { h.host_status = 0x08; }, kSsErr, 0, 0x0E, 0},
   };
-  ScsiRequestBlock busy = request(0, 0, 0x00, nullptr, 0, kSrbDirOut);
-  aspi->send_command(busy);
-  EXPECT_EQ(load_status(busy), kSsComp);
-  EXPECT_EQ(busy.target_status, 8);
-
-  sg->answer = [](sg_io_hdr_t& h) {
-    h.host_status = 0x03;  // time-out on the bus
-    return 0;
-  };
-  ScsiRequestBlock lost = request(0, 0, 0x00, nullptr, 0, kSrbDirOut);
-  aspi->send_command(lost);
-  EXPECT_EQ(load_status(lost), kSsErr);
-  EXPECT_EQ(lost.host_status, 0x03);
-
-  sg->answer = [](sg_io_hdr_t&) {
+  for (const Case& c : cases) {
+    ScsiRequestBlock srb = run([&](sg_io_hdr_t& h) {
+      c.kernel(h);
+      return 0;
+    });
+    EXPECT_EQ(load_status(srb), c.status) << c.what;
+    EXPECT_EQ(srb.target_status, c.target_status) << c.what;
+    EXPECT_EQ(srb.host_status, c.host_status) << c.what;
+    EXPECT_EQ(srb.sense[2], c.sense_key) << c.what;
+  }
+  EXPECT_LE(sg->calls.at(0).mx_sb_len, sizeof(ScsiRequestBlock::sense));
+  // The call itself failing.
+  ScsiRequestBlock failed = run([](sg_io_hdr_t&) {
     errno = EIO;
     return -1;
-  };
-  ScsiRequestBlock failed = request(0, 0, 0x00, nullptr, 0, kSrbDirOut);
-  aspi->send_command(failed);
+  });
   EXPECT_EQ(load_status(failed), kSsErr);
+  // A short data phase with GOOD status: what came is there, the rest stays cleared.
+  std::uint8_t reply[96] = {};
+  ScsiRequestBlock shorter = run(
+      [](sg_io_hdr_t& h) {
+        std::memset(h.dxferp, 'A', 36);
+        h.resid = 60;
+        return 0;
+      },
+      reply, sizeof reply);
+  EXPECT_EQ(load_status(shorter), kSsComp);
+  EXPECT_EQ(reply[35], 'A');
+  EXPECT_EQ(reply[36], 0);
 }
 
-TEST_F(SgAspiTest, ADeviceThatCannotBeOpenedAnswersNothing) {
-  sg->deny = true;
-  auto aspi = load();
-  ScsiRequestBlock srb = request(0, 0, 0x12, nullptr, 0, kSrbDirIn);
-  aspi->send_command(srb);
-  EXPECT_EQ(load_status(srb), kSsErr);
-  EXPECT_TRUE(sg->calls.empty());
+// The wait of the SCSI code against a request that takes its time: the window (or console) is
+// served meanwhile, and the bound abandons it; its late completion touches nothing of
+// the caller's, and the device stays open until the kernel is done.
+TEST_F(SgAspiTest, SlowAndAbandonedRequests) {
+  std::atomic<int> release{0};
+  sg->answer = [&](sg_io_hdr_t& h) {
+    while (release == 0) std::this_thread::sleep_for(1ms);
+    if (h.dxfer_direction == SG_DXFER_FROM_DEV) std::memset(h.dxferp, 0xEE, h.dxfer_len);
+    h.sbp[2] = 0x06;
+    h.status = 0x02;
+    return 0;
+  };
+  test::RecorderUi ui;
+  SgAspiLoader loader(sg);
+  TimerState timer;
+  ScsiIo io{ui, loader, timer};
+  ScsiState state;
+  state.aspi_module = loader.load("WNASPI32.DLL");
+  state.host_adapter_id = 1;
+  ui.on_idle = [&] {
+    if (ui.idles == 20) release = 1;  // the device answers after a while
+  };
+  EXPECT_EQ(test_unit_ready(state, io, 4), 0x204);
+  EXPECT_GE(ui.idles, 20);
+  EXPECT_EQ(state.sense_key, 6);
+
+  release = 0;
+  ui.on_idle = nullptr;
+  std::uint8_t buffer[32] = {};
+  state.request_bound_limit = 30ms;
+  ScsiRequestBlock* const block = state.command_block.get();
+  EXPECT_EQ(read_data(state, io, 4, sizeof buffer, buffer), 0x102);
+  EXPECT_EQ(state.command_block.get(), block);  // given back at once: the layer owns its copies
+  EXPECT_EQ(load_status(*block), kSsAborted);
+  state.aspi_module.reset();  // released while the kernel still holds the command
+  const int closed = sg->closed;
+  release = 1;
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (sg->closed == closed && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(1ms);
+  }
+  EXPECT_GT(sg->closed, closed);  // closed once the late completion came
+  for (std::uint8_t b : buffer) EXPECT_EQ(b, 0);
+  EXPECT_EQ(load_status(*block), kSsAborted);
+  EXPECT_EQ(block->target_status, 0);
+}
+
+TEST_F(SgAspiTest, ADeviceThatCannotBeOpenedSaysWhy) {
+  for (int error : {EACCES, EBUSY, ENOENT}) {
+    sg->deny = error;
+    notices.clear();
+    auto aspi = load();
+    for (int i = 0; i < 2; ++i) {
+      ScsiRequestBlock srb = request(0, 0, 0x12, nullptr, 0, kSrbDirIn);
+      aspi->send_command(srb);
+      EXPECT_EQ(load_status(srb), kSsErr);
+    }
+    EXPECT_TRUE(sg->calls.empty());
+    // Told once per device, and only for access problems.
+    ASSERT_EQ(notices.size(), error == ENOENT ? 0u : 1u) << error;
+    if (error == EACCES) {
+      EXPECT_EQ(notices[0],
+                "/dev/sg0 cannot be opened: Permission denied; add your user to the group 'disk' "
+                "that owns it and log in again, or install the udev rule from the README");
+    }
+    if (error == EBUSY) {
+      EXPECT_NE(notices[0].find("another program holds it"), std::string::npos);
+    }
+  }
 }
 
 }  // namespace
