@@ -87,9 +87,12 @@ class LinuxSgSystem : public SgSystem {
 // An open /dev/sg device, closed when the last request that uses it has ended: a request the
 // caller gave up on keeps it open until the kernel is done with it.
 struct SgDescriptor {
+  SgDescriptor(std::shared_ptr<SgSystem> s, int f) : system(std::move(s)), fd(f) {}
+  ~SgDescriptor() { system->close_device(fd); }
+  SgDescriptor(const SgDescriptor&) = delete;
+  SgDescriptor& operator=(const SgDescriptor&) = delete;
   std::shared_ptr<SgSystem> system;
   int fd;
-  ~SgDescriptor() { system->close_device(fd); }
 };
 
 // One request as the kernel sees it. The CDB, the data and the sense bytes are the request's
@@ -284,7 +287,7 @@ class SgAspiModule : public AspiModule {
       }
       return nullptr;
     }
-    auto descriptor = std::make_shared<SgDescriptor>(SgDescriptor{system_, fd});
+    auto descriptor = std::make_shared<SgDescriptor>(system_, fd);
     open_[path] = descriptor;
     return descriptor;
   }

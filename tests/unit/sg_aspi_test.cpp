@@ -10,6 +10,7 @@
 #include <cstring>
 #include <functional>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "scsi/commands.h"
@@ -30,6 +31,7 @@ class FakeSg : public SgSystem {
   std::function<int(sg_io_hdr_t&)> answer = [](sg_io_hdr_t&) { return 0; };
   int deny = 0;  // errno of a refused open
   std::atomic<int> closed{0};
+  std::set<int> open_fds;
 
   std::vector<SgDevice> devices() override { return list; }
   int open_device(const std::string& path) override {
@@ -39,17 +41,26 @@ class FakeSg : public SgSystem {
     }
     std::lock_guard<std::mutex> lock(mutex);
     opened.push_back(path);
+    open_fds.insert(static_cast<int>(opened.size()) + 10);
     return static_cast<int>(opened.size()) + 10;
   }
-  int sg_io(int, sg_io_hdr_t& h) override {
+  int sg_io(int fd, sg_io_hdr_t& h) override {
     {
       std::lock_guard<std::mutex> lock(mutex);
+      if (open_fds.count(fd) == 0) {
+        errno = EBADF;
+        return -1;
+      }
       calls.push_back(h);
       cdbs.emplace_back(h.cmdp, h.cmdp + h.cmd_len);
     }
     return answer(h);
   }
-  void close_device(int) override { ++closed; }
+  void close_device(int fd) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    open_fds.erase(fd);
+    ++closed;
+  }
   std::string group_of(const std::string&) override { return "disk"; }
 };
 
