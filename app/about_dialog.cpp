@@ -16,6 +16,20 @@ AboutFileRows about_file_rows(const FirmwareState& firmware) {
   return {firmware.scanner_name, firmware.unit_name, firmware.file_version};
 }
 
+std::string program_version() {
+  return std::string(table_string(kStrVersionMajor)) + "." +
+         std::string(table_string(kStrVersionMinor));
+}
+
+std::vector<std::pair<std::string, std::string>> about_program_rows(const FirmwareState& firmware) {
+  const AboutFileRows file = about_file_rows(firmware);
+  return {{"Version Number :", program_version()},
+          {"Version Information :", std::string(table_string(kStrVersionDate))},
+          {"Scanner Name :", file.scanner_name},
+          {"Unit Name :", file.unit_name},
+          {"File Version :", file.file_version}};
+}
+
 void about_init(DialogControls& about, const AppState& app, const FirmwareState& firmware,
                 Transport& transport) {
   about.set_text(IDC_ABOUT_VERSION, about.load_string(kStrVersionMajor, 32) + "." +

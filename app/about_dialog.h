@@ -2,6 +2,10 @@
 // scanner's own report.
 #pragma once
 
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "app/app_state.h"
 #include "app/main_window.h"
 #include "app/transport.h"
@@ -15,6 +19,12 @@ struct AboutFileRows {
   std::string scanner_name, unit_name, file_version;
 };
 AboutFileRows about_file_rows(const FirmwareState& firmware);
+
+// The program's version as About shows it ("5.00").
+std::string program_version();
+// The About dialog's program and file rows with the labels its template shows, top to bottom:
+// what fwload-cli info prints before the scanner rows when it is given a file.
+std::vector<std::pair<std::string, std::string>> about_program_rows(const FirmwareState& firmware);
 
 void about_init(DialogControls& about, const AppState& app, const FirmwareState& firmware,
                 Transport& transport);

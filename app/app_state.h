@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/timer_state.h"
+#include "core/timer_state.h"
 
 namespace fwload {
 

@@ -41,15 +41,9 @@ void CommandDialog::close() {
 void CommandDialog::on_init() {
   bool write_allowed = true;
   hold([&] {
-    release_aspi(scsi_);
     // The discovery before the dialog opened was quiet; this second one says when the
     // scanner has gone meanwhile.
-    if (find_scanner(scsi_, io_) == 0) {
-      release_aspi(scsi_);
-      dialog_.end_dialog(1);
-      return;
-    }
-    if (wait_until_ready(scsi_, io_) != Readiness::Ready) {
+    if (start_service(scsi_, io_) != ServiceStart::Ready) {
       io_.ui.arrow_cursor();
       dialog_.end_dialog(1);
       return;
@@ -113,9 +107,8 @@ void CommandDialog::set_default(int id) {
 void CommandDialog::write_serial_number() {
   io_.ui.wait_cursor();
   const std::string text = dialog_.text(IDC_SERIAL_NEW, kEntryBuffer);
-  if (text.size() > kSerialNumberLength) {
+  if (!serial_number_fits(text, io_.ui)) {
     io_.ui.arrow_cursor();
-    io_.ui.message_box("Write S/N", "Length Error", /*task_modal=*/true);
     return;
   }
   if (fwload::write_serial_number(scsi_, io_, text) != 0) {

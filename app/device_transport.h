@@ -3,9 +3,9 @@
 
 #include "app/app_state.h"
 #include "app/transport.h"
+#include "core/scanner_rows.h"
 #include "firmware/firmware_state.h"
 #include "platform/aspi.h"
-#include "platform/scanner_rows.h"
 #include "scsi/scsi_state.h"
 #include "serial/serial_state.h"
 

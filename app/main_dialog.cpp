@@ -6,12 +6,12 @@
 #include "firmware/write_file.h"
 #include "res/resource.h"
 #include "res/string_table.h"
+#include "scsi/discovery.h"
+#include "scsi/models.h"
 
 namespace fwload {
 namespace {
 
-// Product identifications of the scanners the Command dialog serves (first 15 characters).
-constexpr std::string_view kCommandProducts[] = {"HV Scanner 3600", "HV Scanner 2600"};
 constexpr int kIdCancel = 2;
 
 }  // namespace
@@ -243,16 +243,12 @@ void MainDialog::command_dialog() {
     transport_.set_no_device();
     return;
   }
-  const std::string product = transport_.scanner_product().substr(0, 15);
-  bool supported = false;
-  for (std::string_view p : kCommandProducts) supported = supported || product == p;
-  if (!supported) {
+  if (!serves_command_dialog(transport_.scanner_product())) {
     transport_.release_aspi();
-    window_.message_box("Scanner Error", "No Target Device !!");
+    show_no_target_device(window_);
     return;
   }
-  const std::uint8_t model = transport_.scanner_model_class();
-  window_.run_command_dialog(model == 3 || model == 4);
+  window_.run_command_dialog(has_serial_number_class(transport_.scanner_model_class()));
 }
 
 void MainDialog::radio(int clicked, int other) {

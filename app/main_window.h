@@ -31,7 +31,8 @@ class DialogControls {
 // The main window: its controls, the Ui the operations report through, and what it starts.
 class MainWindow : public Ui, public virtual DialogControls {
  public:
-  void set_control_text(int id, std::string_view text) override { set_text(id, text); }
+  void show_file_name(std::string_view name) override;
+  void writing_countdown(int seconds_left) override;
   virtual void add_list_item(int id, std::string_view text) = 0;
   virtual void select_list_item(int id, int index) = 0;
   // The selected entry of a list (-1: none) and the text of entry `index`.

@@ -29,15 +29,27 @@ void show_status(MainWindow& window, int caption_id, int state_id, const Firmwar
   window.set_text(IDC_STATUS_TEXT, state);
 }
 
+std::string writing_countdown_text(int seconds_left) {
+  char seconds[16];
+  std::snprintf(seconds, sizeof seconds, " %.2d ", seconds_left);
+  std::string text(table_string(kStrNowWriting));
+  text += seconds;
+  text += table_string(kStrSec);
+  return text;
+}
+
+void MainWindow::show_file_name(std::string_view name) {
+  set_text(IDC_FILE_NAME, name);
+}
+
+void MainWindow::writing_countdown(int seconds_left) {
+  set_text(IDC_STATUS_TEXT, writing_countdown_text(seconds_left));
+}
+
 void timer_tick(TimerState& s, Ui& window) {
   if (s.WritingCountdownActive == 1 && s.WritingSecondsLeft != 0) {
     --s.WritingSecondsLeft;
-    char seconds[16];
-    std::snprintf(seconds, sizeof seconds, " %.2d ", s.WritingSecondsLeft);
-    std::string text(table_string(kStrNowWriting));
-    text += seconds;
-    text += table_string(kStrSec);
-    window.set_control_text(IDC_STATUS_TEXT, text);
+    window.writing_countdown(s.WritingSecondsLeft);
   }
   if (s.SerialTicksLeft != 0) --s.SerialTicksLeft;
 }

@@ -35,5 +35,7 @@ void show_status(MainWindow& window, int caption_id, int state_id, const Firmwar
 // One tick of the one-second timer: counts down the writing seconds (shown in control 1007)
 // and the serial time-out.
 void timer_tick(TimerState& timer, Ui& window);
+// "Now Writing... NN SEC": the status text while the scanner saves its firmware.
+std::string writing_countdown_text(int seconds_left);
 
 }  // namespace fwload

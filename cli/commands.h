@@ -1,28 +1,18 @@
-// The commands of fwload-cli, run against whatever platform the caller hands in.
+// The commands of fwload-cli, one function each; run_cli (cli/run_cli.h) chooses one.
 #pragma once
 
-#include <cstdio>
-#include <span>
-#include <string_view>
-
-#include "platform/aspi.h"
-#include "platform/filesystem.h"
-#include "platform/profile.h"
-#include "platform/serial_device.h"
+#include "cli/args.h"
+#include "cli/run_cli.h"
 
 namespace fwload {
 
-struct CliEnv {
-  std::FILE* out;
-  std::FILE* err;
-  bool err_is_terminal;
-  Profile& profile;
-  FileSystem& fs;
-  AspiLoader& aspi;  // the platform's SCSI access (--emulate replaces it)
-  SerialDevices& serial;
-};
-
-// Exit status: 0 success, 1 failure, 2 usage error.
-int run_cli(std::span<const std::string_view> args, CliEnv& env);
+// Firmware files (cli/firmware_commands.cpp).
+int identify(const CliArgs& args, CliEnv& env);
+int convert(const CliArgs& args, CliEnv& env);
+// The scanner (cli/scanner_commands.cpp).
+int transfer(const CliArgs& args, CliEnv& env);
+int info(const CliArgs& args, CliEnv& env);
+int set_default(const CliArgs& args, CliEnv& env);
+int serial_number(const CliArgs& args, CliEnv& env);
 
 }  // namespace fwload

@@ -3,7 +3,6 @@
 #include <thread>
 
 #include "app/status_display.h"
-#include "res/resource.h"
 
 namespace fwload {
 
@@ -61,10 +60,8 @@ void ConsoleUi::idle(int ms) {
   tick();
 }
 
-void ConsoleUi::set_control_text(int id, std::string_view text) {
-  // The status text the tick writes is the scanner's writing countdown.
-  if (id != IDC_STATUS_TEXT || timer_ == nullptr) return;
-  const int seconds = timer_->WritingSecondsLeft;
+void ConsoleUi::writing_countdown(int seconds) {
+  const std::string text = writing_countdown_text(seconds);
   if (draw_progress_) {
     std::fprintf(err_, "\r%.*s   ", static_cast<int>(text.size()), text.data());
     line_open_ = true;

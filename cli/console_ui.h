@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/timer_state.h"
+#include "core/timer_state.h"
 #include "platform/ui.h"
 
 namespace fwload {
@@ -29,7 +29,8 @@ class ConsoleUi : public Ui {
 
   void message_box(std::string_view caption, std::string_view text, bool task_modal) override;
   void progress(int percent) override;
-  void set_control_text(int id, std::string_view text) override;
+  void show_file_name(std::string_view) override {}
+  void writing_countdown(int seconds_left) override;
   void pump_one() override { tick(); }
   void idle(int ms) override;
   void wait_cursor() override {}

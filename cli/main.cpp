@@ -2,7 +2,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/commands.h"
+#include "cli/run_cli.h"
 #include "platform/aspi_loader.h"
 #include "platform/console.h"
 #include "platform/ini_profile.h"

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "scsi/models.h"
+
 namespace fwload::emulator {
 namespace {
 
@@ -22,50 +24,50 @@ std::array<std::uint8_t, 24> version_bytes(std::string_view text) {
 // and pre-imprinter (20).
 std::vector<Model> make_models() {
   return {
-      {"mm40", "Q.T.R.  ", "TR-MM40         ", "2.10", 0, 0, 1,
+      {"mm40", "TR-MM", "TR-MM40         ", "2.10", 0, 0, 1,
        version_bytes("1.00"
                      "2.10"
                      "1.30"),
        0x00},
-      {"mm730", "Q.T.R.  ", "TR-MM730        ", "3.02", 0, 0, 1,
+      {"mm730", "TR-MM73", "TR-MM730        ", "3.02", 0, 0, 1,
        version_bytes("1.10"
                      "3.02"
                      "1.40"),
        0x00},
-      {"mm730n", "Q.T.R.  ", "TR-MM730n       ", "3.02", 0, 0, 1,
+      {"mm730n", "TR-MM73", "TR-MM730n       ", "3.02", 0, 0, 1,
        version_bytes("1.10"
                      "3.02"
                      "1.40"),
        0x00},
-      {"m3160", "ZENTARIO", "TR-M3160        ", "1.20", 0, 0, 2,
+      {"m3160", "TR-M316", "TR-M3160        ", "1.20", 0, 0, 2,
        version_bytes("____"
                      "1.20"
                      "____"
                      "1.21"
                      "____"),
        0x08},
-      {"m3160fb", "ZENTARIO", "TR-M3160 fb     ", "1.20", 0, 0, 2,
+      {"m3160fb", "TR-M316", "TR-M3160 fb     ", "1.20", 0, 0, 2,
        version_bytes("____"
                      "1.20"
                      "____"
                      "1.21"
                      "0.90"),
        0x08},
-      {"m7180", "PELKO   ", "TR-M7180        ", "2.00", 0, 0, 2,
+      {"m7180", "TR-M718", "TR-M7180        ", "2.00", 0, 0, 2,
        version_bytes("____"
                      "2.00"
                      "____"
                      "2.01"
                      "____"),
        0x00},
-      {"pl5170f", "VIREX   ", "PL-5170Uf       ", "1.05", 0, 0, 2,
+      {"pl5170f", "PL-5170", "PL-5170Uf       ", "1.05", 0, 0, 2,
        version_bytes("____"
                      "1.00"
                      "____"
                      "1.10"
                      "1.00"),
        0x00},
-      {"hvs3600", "ORVEL   ", "HV Scanner 3600 ", "1.00", 0x10, 0x10, 3,
+      {"hvs3600", "HV Scanner 3600", "HV Scanner 3600 ", "1.00", 0x10, 0x10, 3,
        version_bytes("____"
                      "1.00"
                      "____"
@@ -73,7 +75,7 @@ std::vector<Model> make_models() {
                      "2.00"
                      "2.10"),
        0x08},
-      {"hvs3600-pre", "ORVEL   ", "HV Scanner 3600 ", "1.00", 0x10, 0x00, 3,
+      {"hvs3600-pre", "HV Scanner 3600", "HV Scanner 3600 ", "1.00", 0x10, 0x00, 3,
        version_bytes("____"
                      "1.00"
                      "____"
@@ -81,7 +83,7 @@ std::vector<Model> make_models() {
                      "____"
                      "2.10"),
        0x08},
-      {"hvs3600-plain", "ORVEL   ", "HV Scanner 3600 ", "1.00", 0x00, 0x00, 3,
+      {"hvs3600-plain", "HV Scanner 3600", "HV Scanner 3600 ", "1.00", 0x00, 0x00, 3,
        version_bytes("____"
                      "1.00"
                      "____"
@@ -89,7 +91,7 @@ std::vector<Model> make_models() {
                      "____"
                      "____"),
        0x00},
-      {"hvs2600", "ORVEL   ", "HV Scanner 2600 ", "1.10", 0x10, 0x10, 3,
+      {"hvs2600", "HV Scanner 2600", "HV Scanner 2600 ", "1.10", 0x10, 0x10, 3,
        version_bytes("____"
                      "1.10"
                      "____"
@@ -135,6 +137,13 @@ std::string commit_digest(const std::vector<std::uint8_t>& bytes) {
   std::uint32_t h = 2166136261u;
   for (std::uint8_t b : bytes) h = (h ^ b) * 16777619u;
   return hex(h, 8);
+}
+
+std::string_view vendor_of(const Model& model) {
+  for (const ScannerModel& row : scanner_models()) {
+    if (row.product == model.row) return row.vendor;
+  }
+  return "        ";
 }
 
 const Model* find_model(std::string_view name) {
@@ -274,7 +283,8 @@ Completion Scanner::execute(const std::uint8_t* cdb, std::uint8_t cdb_length, st
       reply[2] = 0x02;
       reply[3] = 0x02;
       reply[4] = 91;
-      std::memcpy(reply.data() + 8, m.vendor.data(), 8);
+      const std::string_view vendor = vendor_of(m);
+      std::memcpy(reply.data() + 8, vendor.data(), std::min<std::size_t>(vendor.size(), 8));
       std::memcpy(reply.data() + 16, m.product.data(), 16);
       std::memcpy(reply.data() + 32, m.revision.data(), 4);
       reply[37] = m.byte37;

@@ -17,7 +17,8 @@ namespace fwload::emulator {
 
 struct Model {
   std::string name;
-  std::string vendor;    // 8 characters
+  // The model table's row (scsi/models.h), by its product: the vendor comes from there.
+  std::string_view row;
   std::string product;   // 16 characters
   std::string revision;  // 4 characters
   std::uint8_t byte37 = 0;
@@ -28,6 +29,8 @@ struct Model {
 };
 
 const std::vector<Model>& models();
+// The INQUIRY vendor of a model: its row's.
+std::string_view vendor_of(const Model& model);
 const Model* find_model(std::string_view name);
 
 // FNV-1a (32 bits) of `bytes`, as eight hex digits: what the log's COMMIT line shows, so that a

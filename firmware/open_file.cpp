@@ -153,7 +153,7 @@ int open_firmware_file(FirmwareState& s, FirmwareIo& io, std::string& command_li
     return fail(s, OpenFailure::FileOpen);
   }
   const std::uint64_t file_size = file->size();
-  io.ui.set_control_text(1008, split_path(path, io.fs.path_separator()).name);
+  io.ui.show_file_name(split_path(path, io.fs.path_separator()).name);
 
   // The image of an earlier open goes first; the file text is kept with one zero byte behind
   // it, the way the text block is sized.

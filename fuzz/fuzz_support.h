@@ -24,7 +24,8 @@ class QuietUi : public Ui {
   void progress(int percent) override {
     if (percent < 0 || percent > 100) __builtin_trap();
   }
-  void set_control_text(int, std::string_view) override {}
+  void show_file_name(std::string_view) override {}
+  void writing_countdown(int) override {}
   void pump_one() override {}
   void idle(int) override {}
   void wait_cursor() override {}

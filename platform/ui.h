@@ -42,8 +42,10 @@ class Ui {
                            bool task_modal = false) = 0;
   // Paints the progress bar at `percent` (0..100).
   virtual void progress(int percent) = 0;
-  // Sets the text of a control of the window the operation runs under (missing ids ignored).
-  virtual void set_control_text(int id, std::string_view text) = 0;
+  // Shows the name of the file being opened (the dialog's file name field).
+  virtual void show_file_name(std::string_view name) = 0;
+  // The scanner is saving its firmware: `seconds_left` of the expected time remain.
+  virtual void writing_countdown(int seconds_left) = 0;
   // Serves at most one pending window message.
   virtual void pump_one() = 0;
   // Waits at most `ms` milliseconds for a window message without using the processor, serves

@@ -14,7 +14,7 @@ struct Entry {
 };
 
 constexpr Entry kTable[] = {
-#define STR(id, text) {id, text},
+#define STR(name, id, text) {id, text},
 #include "res/strings.inc"
 #undef STR
 };

@@ -1,13 +1,13 @@
 #include "scsi/discovery.h"
 
+#include "res/string_table.h"
 #include "scsi/commands.h"
+#include "scsi/models.h"
 #include "scsi/sense.h"
 
 namespace fwload {
 namespace {
 
-constexpr std::string_view kVendors[] = {"Q.T.R.  ", "ZENTARIO", "PELKO   ", "VIREX   ",
-                                         "ORVEL   "};
 constexpr std::uint8_t kScannerDeviceType = 6;
 constexpr int kTargets = 8;
 
@@ -26,40 +26,49 @@ char at(std::string_view text, std::size_t i) {
 
 }  // namespace
 
+void show_no_target_device(Ui& ui) {
+  ui.message_box("Scanner Error", table_string(kStrNoTargetDevice));
+}
+
 void release_aspi(ScsiState& state) {
   state.aspi_module.reset();
 }
 
 std::uint8_t model_class_of(std::string_view product) {
-  if (starts(product, "TR-M316") || starts(product, "HV Scanner 3600")) return 3;
-  if (starts(product, "TR-M718") || starts(product, "PL-5170") ||
-      starts(product, "HV Scanner 2600")) {
-    return 4;
-  }
-  if (starts(product, "TR-MM73")) return 2;
-  if (starts(product, "TR-MM")) return 1;
-  return 0;
+  const ScannerModel* m = scanner_model_for(product);
+  return m != nullptr ? m->model_class : 0;
 }
 
 ImprinterFlags imprinter_flags_of(std::string_view vendor, std::string_view product,
                                   std::uint8_t byte37, std::uint8_t byte39) {
   ImprinterFlags f;
-  if (starts(vendor, "ORVEL")) {
-    f.pre = (byte37 & 0x10) != 0 ? 1 : 0;
-    f.post = (byte39 & 0x10) != 0 ? 1 : 0;
-    return f;
-  }
-  if (starts(product, "TR-MM730") && at(product, 8) == 'n') f.post = 1;
-  if (starts(product, "TR-M316") || starts(product, "TR-M718")) {
-    if (at(product, 9) == 'f') {
-      f.pre = 1;
-      if (at(product, 10) == 'b') f.post = 1;
+  // A vendor that reports its imprinters in the INQUIRY data does so for all its products.
+  for (const ScannerModel& m : scanner_models()) {
+    if (m.imprinter == ImprinterRule::InquiryBytes && vendor == m.vendor) {
+      f.pre = (byte37 & 0x10) != 0 ? 1 : 0;
+      f.post = (byte39 & 0x10) != 0 ? 1 : 0;
+      return f;
     }
-    if (at(product, 9) == 'b') f.post = 1;
   }
-  if (starts(product, "PL-5170")) {
-    if (at(product, 8) == 'f') f.pre = 1;
-    if (at(product, 8) == 'b') f.post = 1;
+  const ScannerModel* m = scanner_model_for(product);
+  switch (m != nullptr ? m->imprinter : ImprinterRule::None) {
+    case ImprinterRule::MM730n:
+      if (starts(product, "TR-MM730") && at(product, 8) == 'n') f.post = 1;
+      break;
+    case ImprinterRule::SuffixAt9:
+      if (at(product, 9) == 'f') {
+        f.pre = 1;
+        if (at(product, 10) == 'b') f.post = 1;
+      }
+      if (at(product, 9) == 'b') f.post = 1;
+      break;
+    case ImprinterRule::SuffixAt8:
+      if (at(product, 8) == 'f') f.pre = 1;
+      if (at(product, 8) == 'b') f.post = 1;
+      break;
+    case ImprinterRule::None:
+    case ImprinterRule::InquiryBytes:
+      break;
   }
   return f;
 }
@@ -99,9 +108,7 @@ int find_scanner(ScsiState& s, ScsiIo& io, bool quiet) {
       s.scanner_vendor.assign(vendor);
       s.scanner_product.assign(product);
       s.scanner_revision.assign(bytes_as_text(s.inquiry_data, 32, 4));
-      bool supported = false;
-      for (std::string_view v : kVendors) supported = supported || vendor == v;
-      if ((s.inquiry_data[0] & 0x1F) != kScannerDeviceType || !supported) continue;
+      if ((s.inquiry_data[0] & 0x1F) != kScannerDeviceType || !is_known_vendor(vendor)) continue;
       s.target_id = static_cast<std::uint8_t>(target);
       s.scanner_model_class = model_class_of(product);
       const ImprinterFlags flags =
@@ -111,7 +118,7 @@ int find_scanner(ScsiState& s, ScsiIo& io, bool quiet) {
       return 1;
     }
   }
-  if (!quiet) io.ui.message_box("Scanner Error", "No Target Device !!");
+  if (!quiet) show_no_target_device(io.ui);
   return 0;
 }
 

@@ -11,15 +11,18 @@ namespace fwload {
 inline constexpr std::string_view kAspiLibraryName = "WNASPI32.DLL";
 
 // Loads the manager if needed and searches adapters, then targets 0 to 7 (LUN 0), for a
-// scanner of a supported vendor. Returns 1 with the selected scanner described in `state`,
-// or 0 after the message: the manager's own failures always; "No Target Device !!" unless
-// `quiet` (the About and Command paths say so in their fields).
+// scanner of a vendor of the model table (scsi/models.h). Returns 1 with the selected scanner
+// described in `state`, or 0 after the message: the manager's own failures always; the
+// table's kStrNoTargetDevice unless `quiet` (the About path says so in its fields).
 int find_scanner(ScsiState& state, ScsiIo& io, bool quiet = false);
+
+// "No Target Device !!" with the caption "Scanner Error".
+void show_no_target_device(Ui& ui);
 
 // Unloads the manager (the next search loads it again).
 void release_aspi(ScsiState& state);
 
-// Model class 0-4 of a product identification.
+// Model class 0-4 of a product identification (its row of the model table).
 std::uint8_t model_class_of(std::string_view product);
 
 struct ImprinterFlags {

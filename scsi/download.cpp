@@ -4,6 +4,7 @@
 
 #include "scsi/commands.h"
 #include "scsi/discovery.h"
+#include "scsi/models.h"
 #include "scsi/sense.h"
 
 namespace fwload {
@@ -27,10 +28,8 @@ int writing_seconds_for(std::uint8_t kind) {
 }
 
 int download_buffer_for(const ScsiState& s, const FirmwareState& f, int imprinter_side) {
-  const std::string_view product = s.scanner_product.view();
-  const bool family_3600 = product.substr(0, 13) == "HV Scanner 36";
-  const bool family_2600 = product.substr(0, 13) == "HV Scanner 26";
-  if (!family_3600 && !family_2600) return -1;
+  const ScannerModel* family = firmware_family_for(s.scanner_product.view());
+  if (family == nullptr) return -1;
   const std::uint8_t kind = f.FirmwareTargetCode;
   const bool any_imprinter = s.pre_imprinter_fitted != 0 || s.post_imprinter_fitted != 0;
   if (kind == 6 || kind == 8) {
@@ -39,8 +38,9 @@ int download_buffer_for(const ScsiState& s, const FirmwareState& f, int imprinte
     if (imprinter_side == 0) return s.pre_imprinter_fitted != 0 ? 3 : -1;
     return s.post_imprinter_fitted != 0 ? 2 : -1;
   }
-  if (family_3600 && kind == 5 && f.scanner_name == "HVS 3600") return f.download_target_code;
-  if (family_2600 && kind == 7 && f.scanner_name == "HVS 2600") return f.download_target_code;
+  if (kind == family->firmware_kind && f.scanner_name == family->firmware_name) {
+    return f.download_target_code;
+  }
   return -1;
 }
 

@@ -22,7 +22,7 @@ std::string field_or_none(const std::array<std::uint8_t, 32>& reply, std::size_t
   return reply[offset] == 0 ? std::string(table_string(kStrNone)) : field(reply, offset);
 }
 
-std::string label(int id) {
+std::string label(StringId id) {
   return std::string(table_string(id));
 }
 
@@ -57,20 +57,23 @@ ScannerInfo read_scanner_info_scsi(ScsiState& s, ScsiIo& io) {
 
   switch (level) {
     case 1:
-      info.version_label = {label(74), label(75), label(76), ""};
+      info.version_label = {label(kStrBootVersion), label(kStrProgramVersion),
+                            label(kStrImageTableVersion), ""};
       info.version_value = {field(reply, 0), field(reply, 4), field(reply, 8), ""};
       break;
     case 2:
-      info.version_label = {label(77), label(78), label(79), ""};
+      info.version_label = {label(kStrScsiUnitVersion), label(kStrMechaControlVersion),
+                            label(kStrImprinterVersion), ""};
       info.version_value = {field(reply, 4), field(reply, 12), field_or_none(reply, 16), ""};
       break;
     case 3:
-      info.version_label = {label(78), label(85), label(86), ""};
+      info.version_label = {label(kStrMechaControlVersion), label(kStrPreImprinterVersion),
+                            label(kStrPostImprinterVersion), ""};
       info.version_value = {field(reply, 4), field_or_none(reply, 20), field_or_none(reply, 16),
                             ""};
       break;
     default:
-      info.version_label = {label(75), "", "", ""};
+      info.version_label = {label(kStrProgramVersion), "", "", ""};
       info.version_value = {info.vendor == kNoDeviceText ? std::string(kNoDeviceText)
                                                          : std::string(s.scanner_revision.view()),
                             "", "", ""};

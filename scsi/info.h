@@ -5,7 +5,7 @@
 #include <array>
 #include <string>
 
-#include "platform/scanner_rows.h"
+#include "core/scanner_rows.h"
 #include "scsi/scsi_state.h"
 
 namespace fwload {

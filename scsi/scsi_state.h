@@ -8,10 +8,10 @@
 #include <memory>
 #include <string_view>
 
+#include "core/timer_state.h"
 #include "platform/aspi.h"
-#include "platform/timer_state.h"
-#include "platform/ui.h"
 #include "platform/srb.h"
+#include "platform/ui.h"
 
 namespace fwload {
 

@@ -8,8 +8,8 @@ namespace fwload {
 namespace {
 
 struct CodeRecord {
-  std::uint32_t code;       // key * 0x10000 + ASC * 0x100 + ASCQ
-  std::uint32_t string_id;  // 0 ends the list
+  std::uint32_t code;  // key * 0x10000 + ASC * 0x100 + ASCQ
+  int string_id;       // 0 ends the list
 };
 
 constexpr std::uint32_t code_of(std::uint32_t key, std::uint32_t asc, std::uint32_t ascq) {
@@ -18,33 +18,60 @@ constexpr std::uint32_t code_of(std::uint32_t key, std::uint32_t asc, std::uint3
 
 // Searched in order; the first match wins.
 constexpr CodeRecord kMessages[] = {
-    {code_of(0x00, 0x00, 0x00), 17}, {code_of(0x02, 0x00, 0x00), 18},
-    {code_of(0x02, 0x04, 0x01), 19}, {code_of(0x02, 0x04, 0x80), 20},
-    {code_of(0x02, 0x04, 0x81), 21}, {code_of(0x03, 0x3A, 0x00), 22},
-    {code_of(0x03, 0x80, 0x01), 23}, {code_of(0x03, 0x80, 0x02), 24},
-    {code_of(0x03, 0x80, 0x03), 25}, {code_of(0x03, 0x80, 0x04), 26},
-    {code_of(0x04, 0x08, 0x80), 27}, {code_of(0x04, 0x08, 0x81), 28},
-    {code_of(0x04, 0x08, 0x82), 29}, {code_of(0x04, 0x44, 0x80), 30},
-    {code_of(0x04, 0x44, 0x81), 31}, {code_of(0x04, 0x47, 0x00), 32},
-    {code_of(0x04, 0x80, 0x01), 33}, {code_of(0x04, 0x80, 0x02), 34},
-    {code_of(0x04, 0x80, 0x03), 35}, {code_of(0x04, 0x80, 0x04), 36},
-    {code_of(0x04, 0x80, 0x05), 37}, {code_of(0x05, 0x1A, 0x00), 38},
-    {code_of(0x05, 0x20, 0x00), 39}, {code_of(0x05, 0x24, 0x00), 40},
-    {code_of(0x05, 0x25, 0x00), 41}, {code_of(0x05, 0x26, 0x00), 42},
-    {code_of(0x05, 0x2C, 0x01), 43}, {code_of(0x05, 0x2C, 0x02), 44},
-    {code_of(0x05, 0x2C, 0x80), 45}, {code_of(0x05, 0x2C, 0x81), 46},
-    {code_of(0x05, 0x3D, 0x00), 47}, {code_of(0x06, 0x29, 0x00), 48},
-    {code_of(0x0B, 0x1B, 0x00), 49}, {code_of(0x0B, 0x43, 0x00), 50},
-    {code_of(0x0B, 0x49, 0x00), 51}, {code_of(0x0B, 0x80, 0x01), 52},
-    {code_of(0x04, 0x0C, 0x80), 53}, {code_of(0x04, 0x81, 0x01), 54},
-    {code_of(0xFF, 0x00, 0x00), 55}, {code_of(0xFF, 0x00, 0x01), 56},
-    {code_of(0xFF, 0x00, 0x02), 60}, {code_of(0xFF, 0x00, 0x03), 61},
-    {code_of(0xFF, 0x00, 0x04), 62}, {code_of(0xFF, 0x00, 0x05), 63},
-    {code_of(0xFF, 0x00, 0x06), 64}, {code_of(0xFF, 0x00, 0x07), 65},
-    {code_of(0xFF, 0x00, 0x08), 66}, {code_of(0xFF, 0x00, 0x09), 67},
-    {code_of(0xFF, 0x00, 0x0A), 68}, {code_of(0xFF, 0x01, 0x00), 57},
-    {code_of(0xFF, 0x01, 0x01), 58}, {code_of(0xFF, 0x01, 0x02), 59},
-    {code_of(0xFF, 0x02, 0x01), 83}, {0, 0},
+    {code_of(0x00, 0x00, 0x00), kStrNoSense},
+    {code_of(0x02, 0x00, 0x00), kStrNotReady},
+    {code_of(0x02, 0x04, 0x01), kStrBecomingReady},
+    {code_of(0x02, 0x04, 0x80), kStrDoorOpen},
+    {code_of(0x02, 0x04, 0x81), kStrDoorOpenToo},
+    {code_of(0x03, 0x3A, 0x00), kStrNoPaper},
+    {code_of(0x03, 0x80, 0x01), kStrJam},
+    {code_of(0x03, 0x80, 0x02), kStrJamToo},
+    {code_of(0x03, 0x80, 0x03), kStrJamAgain},
+    {code_of(0x03, 0x80, 0x04), kStrPaperRemains},
+    {code_of(0x04, 0x08, 0x80), kStrParameterError},
+    {code_of(0x04, 0x08, 0x81), kStrDmaError},
+    {code_of(0x04, 0x08, 0x82), kStrCommandError},
+    {code_of(0x04, 0x44, 0x80), kStrRamError},
+    {code_of(0x04, 0x44, 0x81), kStrEepromError},
+    {code_of(0x04, 0x47, 0x00), kStrScsiParityError},
+    {code_of(0x04, 0x80, 0x01), kStrLampBroken},
+    {code_of(0x04, 0x80, 0x02), kStrPaperDetectError},
+    {code_of(0x04, 0x80, 0x03), kStrShortOfLight},
+    {code_of(0x04, 0x80, 0x04), kStrHopperError},
+    {code_of(0x04, 0x80, 0x05), kStrPaperSensorError},
+    {code_of(0x05, 0x1A, 0x00), kStrParameterListLength},
+    {code_of(0x05, 0x20, 0x00), kStrInvalidOpcode},
+    {code_of(0x05, 0x24, 0x00), kStrInvalidCdbField},
+    {code_of(0x05, 0x25, 0x00), kStrLunNotSupported},
+    {code_of(0x05, 0x26, 0x00), kStrInvalidParameterField},
+    {code_of(0x05, 0x2C, 0x01), kStrTooManyWindows},
+    {code_of(0x05, 0x2C, 0x02), kStrInvalidWindowCombination},
+    {code_of(0x05, 0x2C, 0x80), kStrShortOfMemoryForArea},
+    {code_of(0x05, 0x2C, 0x81), kStrNoBackUnit},
+    {code_of(0x05, 0x3D, 0x00), kStrInvalidIdentifyBits},
+    {code_of(0x06, 0x29, 0x00), kStrUnitAttention},
+    {code_of(0x0B, 0x1B, 0x00), kStrSyncTransferError},
+    {code_of(0x0B, 0x43, 0x00), kStrMessageError},
+    {code_of(0x0B, 0x49, 0x00), kStrInvalidMessage},
+    {code_of(0x0B, 0x80, 0x01), kStrImageTransferError},
+    {code_of(0x04, 0x0C, 0x80), kStrMicrocodeSaveFailed},
+    {code_of(0x04, 0x81, 0x01), kStrEepromWriteError},
+    {code_of(0xFF, 0x00, 0x00), kStrNoPaperSource},
+    {code_of(0xFF, 0x00, 0x01), kStrShortOfMemory},
+    {code_of(0xFF, 0x00, 0x02), kStrLoadLibraryError},
+    {code_of(0xFF, 0x00, 0x03), kStrSupportInfoAddressError},
+    {code_of(0xFF, 0x00, 0x04), kStrSendCommandAddressError},
+    {code_of(0xFF, 0x00, 0x05), kStrNoAspiManagers},
+    {code_of(0xFF, 0x00, 0x06), kStrAspiModeUnsupported},
+    {code_of(0xFF, 0x00, 0x07), kStrAspiNotForWindows},
+    {code_of(0xFF, 0x00, 0x08), kStrAspiNotInitialized},
+    {code_of(0xFF, 0x00, 0x09), kStrNoTargetDevice},
+    {code_of(0xFF, 0x00, 0x0A), kStrScannerBusy},
+    {code_of(0xFF, 0x01, 0x00), kStrNameExists},
+    {code_of(0xFF, 0x01, 0x01), kStrSizeInvalid},
+    {code_of(0xFF, 0x01, 0x02), kStrClickPaperSize},
+    {code_of(0xFF, 0x02, 0x01), kStrFileNotForScanner},
+    {0, 0},
 };
 
 // The same record form with only the code column.
@@ -74,9 +101,9 @@ std::string bounded(std::string_view text, std::size_t max) {
 std::string scanner_message_text(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
   const std::uint32_t code = code_of(key, asc, ascq);
   for (const CodeRecord* r = kMessages; r->string_id != 0; ++r) {
-    if (r->code == code) return bounded(table_string(static_cast<int>(r->string_id)), kMessageMax);
+    if (r->code == code) return bounded(table_string(r->string_id), kMessageMax);
   }
-  std::string text = bounded(table_string(72), kMessageMax);
+  std::string text = bounded(table_string(kStrScannerErrorCode), kMessageMax);
   char numbers[32];
   std::snprintf(numbers, sizeof numbers, "%.1x, %.2x, %.2x H", key, asc, ascq);
   text += numbers;
@@ -84,8 +111,12 @@ std::string scanner_message_text(std::uint8_t key, std::uint8_t asc, std::uint8_
 }
 
 std::string scanner_message_caption(std::uint8_t key, std::uint8_t asc) {
-  int id = 69;
-  if (key == 0xFF) id = asc == 0x00 ? 70 : asc == 0x01 ? 71 : 82;
+  StringId id = kStrScannerMessageCaption;
+  if (key == 0xFF) {
+    id = asc == 0x00   ? kStrSourceMessageCaption
+         : asc == 0x01 ? kStrFreeSizeCaption
+                       : kStrDownLoadCaption;
+  }
   return bounded(table_string(id), kCaptionMax);
 }
 

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "scsi/commands.h"
+#include "scsi/discovery.h"
 #include "scsi/sense.h"
 
 namespace fwload {
@@ -25,6 +26,38 @@ Readiness wait_until_ready(ScsiState& s, ScsiIo& io) {
       return Readiness::NotReady;
     }
   }
+}
+
+ServiceStart start_service(ScsiState& s, ScsiIo& io) {
+  release_aspi(s);
+  if (find_scanner(s, io) == 0) {
+    release_aspi(s);
+    return ServiceStart::NotFound;
+  }
+  if (!serves_command_dialog(s.scanner_product.view())) {
+    release_aspi(s);
+    show_no_target_device(io.ui);
+    return ServiceStart::NotFound;
+  }
+  switch (wait_until_ready(s, io)) {
+    case Readiness::Ready:
+      return ServiceStart::Ready;
+    case Readiness::Condition:
+      return ServiceStart::Condition;
+    case Readiness::NotReady:
+      break;
+  }
+  return ServiceStart::NotReady;
+}
+
+bool keeps_serial_number(const ScsiState& s, const std::array<std::uint8_t, 32>& capability) {
+  return has_serial_number_class(s.scanner_model_class) && serial_number_supported(capability);
+}
+
+bool serial_number_fits(std::string_view text, Ui& ui) {
+  if (text.size() <= kSerialNumberLength) return true;
+  ui.message_box("Write S/N", "Length Error", /*task_modal=*/true);
+  return false;
 }
 
 std::array<std::uint8_t, 32> read_capability(ScsiState& s, ScsiIo& io) {
@@ -59,11 +92,6 @@ std::uint16_t write_serial_number(ScsiState& s, ScsiIo& io, std::string_view tex
 std::uint16_t set_regional_defaults(ScsiState& s, ScsiIo& io, Region region) {
   const std::uint8_t parameter[2] = {static_cast<std::uint8_t>(region), 0};
   return vendor_write(s, io, s.target_id, kCodeSetDefault, parameter, 2);
-}
-
-bool serves_command_dialog(std::string_view product) {
-  const std::string_view head = product.substr(0, 15);
-  return head == "HV Scanner 3600" || head == "HV Scanner 2600";
 }
 
 }  // namespace fwload

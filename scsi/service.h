@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "scsi/models.h"
 #include "scsi/scsi_state.h"
 
 namespace fwload {
@@ -46,7 +47,24 @@ std::uint16_t write_serial_number(ScsiState& state, ScsiIo& io, std::string_view
 
 std::uint16_t set_regional_defaults(ScsiState& state, ScsiIo& io, Region region);
 
-// Whether the Command dialog serves this product (first 15 characters).
-bool serves_command_dialog(std::string_view product);
+// The set-up of a service command (the Command dialog's, and fwload-cli set-default and
+// serial-number): the scanner is searched for (kStrNoTargetDevice when there is none, or when
+// it is a product the service commands do not serve: the manager is then released) and
+// waited for until it is ready.
+enum class ServiceStart {
+  Ready,
+  NotFound,   // said, and the manager released
+  Condition,  // an ignorable condition (the dialog closes without a word)
+  NotReady,   // eleven failures; the message has been shown
+};
+ServiceStart start_service(ScsiState& state, ScsiIo& io);
+
+// Whether the scanner keeps a serial number: model class 3 or 4 (the dialog's TESTBOX-Serial
+// template) and the capability bit.
+bool keeps_serial_number(const ScsiState& state, const std::array<std::uint8_t, 32>& capability);
+
+// Whether `text` fits a serial number (16 characters); a longer one is refused with the
+// task-modal "Length Error" box and nothing is sent.
+bool serial_number_fits(std::string_view text, Ui& ui);
 
 }  // namespace fwload

@@ -294,8 +294,9 @@ ScannerRows ReadScannerInfoSerial(SerialState& s, SerialIo& io) {
   }
 
   ScannerRows rows;
-  rows.version_label = {std::string(table_string(78)), std::string(table_string(79)), "", ""};
-  rows.host_label = std::string(table_string(84));
+  rows.version_label = {std::string(table_string(kStrMechaControlVersion)),
+                        std::string(table_string(kStrImprinterVersion)), "", ""};
+  rows.host_label = std::string(table_string(kStrSerialPortId));
   rows.host = s.portName;
   rows.target_label = std::string();
   rows.target = "";

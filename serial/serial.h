@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <span>
 
+#include "core/scanner_rows.h"
 #include "firmware/firmware_state.h"
-#include "platform/scanner_rows.h"
 #include "serial/serial_state.h"
 
 namespace fwload {

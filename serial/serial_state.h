@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "core/timer_state.h"
 #include "platform/serial_device.h"
-#include "platform/timer_state.h"
 #include "platform/ui.h"
 
 namespace fwload {

@@ -116,7 +116,7 @@ TEST_F(OpenFlow, CommandLineFileIsLoadedIdentifiedAndRemembered) {
   EXPECT_EQ(state.sum_address, 0x1FFFFu);
   EXPECT_TRUE(ui.boxes.empty());
   EXPECT_TRUE(ui.dialogs.empty());
-  EXPECT_EQ(ui.controls[1008], "unit.mot");
+  EXPECT_EQ(ui.file_name, "unit.mot");
   EXPECT_FALSE(ui.cursor_waiting);
 
   // Identical to the generated image except for the checksum computed into it.
@@ -144,7 +144,7 @@ TEST_F(OpenFlow, WindowsPathsSplitAtBackslashes) {
   put_firmware("C:\\FW\\NEW\\SCAN.MOT", spec);
   ASSERT_EQ(open("/C C:\\FW\\NEW\\SCAN.MOT"), 1);
   EXPECT_TRUE(state.CloseAfterTransfer);
-  EXPECT_EQ(ui.controls[1008], "SCAN.MOT");
+  EXPECT_EQ(ui.file_name, "SCAN.MOT");
   EXPECT_EQ(profile.get("Open File", "Directory"), "C:\\FW\\NEW");
   EXPECT_EQ(profile.get("Open File", "File Name"), "SCAN.MOT");
 }

@@ -5,8 +5,11 @@
 
 #include "emulator/emulated_aspi.h"
 #include "firmware/open_file.h"
+#include "scsi/discovery.h"
 #include "scsi/download.h"
 #include "scsi/info.h"
+#include "scsi/models.h"
+#include "scsi/service.h"
 #include "tests/unit/test_support.h"
 #include "tools/fwgen/generator.h"
 
@@ -256,9 +259,9 @@ TEST_F(Download, BusyAnswersAreFailures) {
     EXPECT_EQ(count("WRITE BUFFER mode=05 id=0 offset=0x000000 length=8192"), c.passes) << c.spec;
     if (c.result == 1) {
       EXPECT_TRUE(ui.boxes.empty()) << c.spec;
-      EXPECT_EQ(scanner->committed(0),
-                std::vector<std::uint8_t>(file.image.begin(),
-                                          file.image.begin() + file.end_address + 1))
+      EXPECT_EQ(
+          scanner->committed(0),
+          std::vector<std::uint8_t>(file.image.begin(), file.image.begin() + file.end_address + 1))
           << c.spec;
     } else {
       EXPECT_EQ(ui.box_lines(), std::vector<std::string>{"Source Message: Scanner is busy."})
@@ -369,6 +372,33 @@ TEST(Emulator, ARequestIsPendingUntilTheManagerCompletesIt) {
   }
   EXPECT_EQ(load_status(srb), kSsComp);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(reply) + 8, 8), "ORVEL   ");
+}
+
+// Every emulated model is found by discovery as its row of the model table: vendor, model
+// class, service commands and the firmware a download may send it.
+TEST(ScannerModels, EveryEmulatedModelIsFoundAsItsRow) {
+  for (const emulator::Model& model : emulator::models()) {
+    const ScannerModel* row = scanner_model_for(model.product);
+    ASSERT_NE(row, nullptr) << model.name;
+    EXPECT_EQ(row->product, model.row) << model.name;
+    auto config = emulator::parse_emulator_config(model.name, nullptr);
+    ASSERT_TRUE(config);
+    config->faults.latency_ms = 0;
+    EmulatedAspiLoader loader(std::make_shared<Scanner>(*config));
+    test::RecorderUi ui;
+    TimerState timer;
+    ScsiIo io{ui, loader, timer};
+    ScsiState scsi;
+    ASSERT_EQ(find_scanner(scsi, io), 1) << model.name;
+    EXPECT_EQ(scsi.scanner_vendor.view(), row->vendor) << model.name;
+    EXPECT_EQ(scsi.scanner_model_class, row->model_class) << model.name;
+    EXPECT_EQ(serves_command_dialog(scsi.scanner_product.view()), row->service) << model.name;
+    FirmwareState file;
+    file.FirmwareTargetCode = row->firmware_kind;
+    file.scanner_name = row->firmware_name;
+    file.download_target_code = 0;
+    EXPECT_EQ(download_buffer_for(scsi, file, 0), row->family_length > 0 ? 0 : -1) << model.name;
+  }
 }
 
 TEST(Emulator, ModelAndFaultList) {

@@ -29,7 +29,6 @@ class RecorderUi : public Ui {
   };
   std::vector<Box> boxes;
   std::vector<int> progress_log;
-  std::map<int, std::string> controls;
   std::vector<FileDialogRequest> dialogs;
   std::deque<FileDialogResult> dialog_answers;  // answered in order; none left = cancelled
   int pumps = 0;
@@ -39,7 +38,10 @@ class RecorderUi : public Ui {
     boxes.push_back({std::string(caption), std::string(text), task_modal});
   }
   void progress(int percent) override { progress_log.push_back(percent); }
-  void set_control_text(int id, std::string_view text) override { controls[id] = text; }
+  std::string file_name;
+  std::vector<int> countdown;
+  void show_file_name(std::string_view name) override { file_name = name; }
+  void writing_countdown(int seconds_left) override { countdown.push_back(seconds_left); }
   void pump_one() override { ++pumps; }
   int idles = 0;
   std::function<void()> on_idle;  // a message the wait dispatches

@@ -1,23 +1,13 @@
-#include "cli/commands.h"
-
-#include <cstdlib>
-#include <filesystem>
-#include <limits>
+// transfer, info, set-default and serial-number: the commands that talk to a scanner.
+#include <cstdio>
 #include <string>
-#include <system_error>
+#include <vector>
 
 #include "app/about_dialog.h"
-#include "cli/args.h"
-#include "cli/console_ui.h"
+#include "cli/access.h"
+#include "cli/commands.h"
 #include "cli/json.h"
-#include "emulator/emulated_aspi.h"
-#include "firmware/firmware_state.h"
-#include "firmware/hex.h"
-#include "firmware/messages.h"
-#include "firmware/open_file.h"
-#include "firmware/write_file.h"
-#include "res/string_table.h"
-#include "scsi/commands.h"
+#include "cli/support.h"
 #include "scsi/discovery.h"
 #include "scsi/download.h"
 #include "scsi/info.h"
@@ -27,156 +17,6 @@
 
 namespace fwload {
 namespace {
-
-constexpr int kExitOk = 0;
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
-
-// The tool's own text for a file in which no scanner family mark was found (the dialog
-// program shows nothing in that case).
-constexpr std::string_view kUnknownFirmware = "Unknown firmware file !";
-
-int usage_error(CliEnv& env, std::string_view text) {
-  std::fprintf(env.err, "fwload-cli: %.*s\n", static_cast<int>(text.size()), text.data());
-  std::fprintf(env.err, "usage: fwload-cli COMMAND ... (fwload-cli --help for the list)\n");
-  return kExitUsage;
-}
-
-std::string& emulator_log_path() {
-  static std::string path;
-  return path;
-}
-
-// The SCSI access of a command: the platform's, or the emulated scanner of --emulate.
-struct ScsiAccess {
-  std::shared_ptr<emulator::Scanner> scanner;
-  std::unique_ptr<AspiLoader> emulated;
-  AspiLoader* loader = nullptr;
-};
-
-// Sets up `access`; returns -1 when the command may go on, else the exit status.
-int scsi_access(const CliArgs& args, CliEnv& env, ScsiAccess& access) {
-  if (args.emulate.empty()) {
-    access.loader = &env.aspi;
-    return -1;
-  }
-  if (args.emulate == "help") {
-    std::fprintf(env.out, "--emulate %s\n", emulator::emulator_help().c_str());
-    return kExitOk;
-  }
-  std::string error;
-  const auto config = emulator::parse_emulator_config(args.emulate, &error);
-  if (!config) return usage_error(env, error + " (--emulate help lists the models and faults)");
-  access.scanner = std::make_shared<emulator::Scanner>(*config);
-  // FWLOAD_EMULATOR_LOG names a file that receives what the emulated scanner is sent.
-  if (const char* log = std::getenv("FWLOAD_EMULATOR_LOG"); log != nullptr && log[0] != '\0') {
-    emulator_log_path() = log;
-    access.scanner->set_log_sink([](const std::string& line) {
-      if (std::FILE* f = std::fopen(emulator_log_path().c_str(), "a")) {
-        std::fprintf(f, "%s\n", line.c_str());
-        std::fclose(f);
-      }
-    });
-  }
-  access.emulated = std::make_unique<emulator::EmulatedAspiLoader>(access.scanner);
-  access.loader = access.emulated.get();
-  return -1;
-}
-
-// A test setting, as for the dialog program: the longest one SCSI request may stay pending.
-void apply_test_settings(ScsiState& scsi) {
-  apply_request_bound_setting(scsi, std::getenv("FWLOAD_REQUEST_BOUND_MS"));
-}
-
-std::string absolute_path(const std::string& path) {
-  std::error_code ec;
-  const std::filesystem::path p = std::filesystem::absolute(path, ec);
-  return ec ? path : p.string();
-}
-
-// Opens FILE as the dialog program opens a file named on its command line, with the extension
-// accepted in any case and no length limit on the path.
-bool open_for_cli(FirmwareState& state, FirmwareIo& io, ConsoleUi& ui, const std::string& path) {
-  ui.set_activity("Open File");
-  std::string command_line = path;
-  OpenOptions options;
-  options.parse_switches = false;
-  options.any_case_extension = true;
-  options.max_command_line = std::numeric_limits<std::size_t>::max();
-  if (open_firmware_file(state, io, command_line, options) == 1) return true;
-  if (state.open_failure == OpenFailure::Identify) {
-    ui.message_box(msg::kFileOpenError, kUnknownFirmware, false);
-  }
-  return false;
-}
-
-int identify(const CliArgs& args, CliEnv& env) {
-  ConsoleUi ui(env.err, env.err_is_terminal);
-  FirmwareIo io{ui, env.profile, env.fs};
-  FirmwareState state;
-  if (!open_for_cli(state, io, ui, absolute_path(args.file))) return kExitFailure;
-  ui.end_progress_line();
-  if (args.json) {
-    std::fprintf(
-        env.out,
-        "{\"file\": %s, \"scanner_name\": %s, \"unit_name\": %s, \"file_version\": %s, "
-        "\"model_code\": %u, \"download_target_code\": %u, \"sum_value\": \"%s\", "
-        "\"sum_address\": \"%s\", \"start_address\": \"%s\", \"end_address\": \"%s\"}\n",
-        json_string(absolute_path(args.file)).c_str(), json_string(state.scanner_name).c_str(),
-        json_string(state.unit_name).c_str(), json_string(state.file_version).c_str(),
-        static_cast<unsigned>(state.FirmwareTargetCode),
-        static_cast<unsigned>(state.download_target_code), hex_digits(state.sum_value, 2).c_str(),
-        hex_digits(state.sum_address, 6).c_str(), hex_digits(state.start_address, 6).c_str(),
-        hex_digits(state.end_address, 6).c_str());
-    return std::fflush(env.out) == 0 ? kExitOk : kExitFailure;
-  }
-  // The summary lines are the ones the dialog appends to "Completed.".
-  const std::string summary = open_summary(state);
-  std::fprintf(env.out, "Scanner Name : %s\nUnit Name : %s\nFile Version : %s\nModel Code : %u%s\n",
-               state.scanner_name.c_str(), state.unit_name.c_str(), state.file_version.c_str(),
-               static_cast<unsigned>(state.FirmwareTargetCode), summary.c_str());
-  return std::fflush(env.out) == 0 ? kExitOk : kExitFailure;
-}
-
-bool same_file(const std::string& a, const std::string& b) {
-  std::error_code ec;
-  if (std::filesystem::equivalent(a, b, ec) && !ec) return true;
-  return std::filesystem::path(a).lexically_normal() == std::filesystem::path(b).lexically_normal();
-}
-
-int convert(const CliArgs& args, CliEnv& env) {
-  const std::string input = absolute_path(args.file);
-  std::string output = args.output;
-  if (output.empty()) {
-    // FILE with its four-character extension made ".sum".
-    const CommandLineRequest parsed =
-        parse_command_line(input, std::numeric_limits<std::size_t>::max(), true, false);
-    if (parsed.extension_ok) output = parsed.path.substr(0, parsed.path.size() - 4) + ".sum";
-  }
-  if (!output.empty()) {
-    output = absolute_path(output);
-    if (same_file(input, output)) {
-      return usage_error(env, "convert would overwrite its input " + args.file +
-                                  "; name another output with -o OUT");
-    }
-  }
-
-  ConsoleUi ui(env.err, env.err_is_terminal);
-  FirmwareIo io{ui, env.profile, env.fs};
-  FirmwareState state;
-  if (!open_for_cli(state, io, ui, input)) return kExitFailure;
-  ui.set_activity("Write File");
-  ui.set_save_path(output);
-  if (write_sum_file(state, io) != 1 || state.WriteResult != 1) return kExitFailure;
-  ui.end_progress_line();
-  std::fprintf(env.out, "Written: %s\n", output.c_str());
-  return std::fflush(env.out) == 0 ? kExitOk : kExitFailure;
-}
-
-void print_row(CliEnv& env, const std::string& label, const std::string& value) {
-  if (label.empty()) return;
-  std::fprintf(env.out, "%s %s\n", label.c_str(), value.c_str());
-}
 
 // After a transfer: what the scanner now reports, beside the file's own version.
 void print_versions_after(CliEnv& env, const ScannerRows& rows, const FirmwareState& file) {
@@ -200,6 +40,8 @@ std::string product_name(const ScsiState& scsi) {
   product.erase(product.find_last_not_of(' ') + 1);
   return product;
 }
+
+}  // namespace
 
 int transfer(const CliArgs& args, CliEnv& env) {
   ScsiAccess access;
@@ -278,13 +120,7 @@ int info(const CliArgs& args, CliEnv& env) {
     FirmwareState state;
     if (!open_for_cli(state, io, ui, absolute_path(args.file))) return kExitFailure;
     ui.end_progress_line();
-    const AboutFileRows file = about_file_rows(state);
-    program_rows = {{"Version Number :", std::string(table_string(kStrVersionMajor)) + "." +
-                                             std::string(table_string(kStrVersionMinor))},
-                    {"Version Information :", std::string(table_string(kStrVersionDate))},
-                    {"Scanner Name :", file.scanner_name},
-                    {"Unit Name :", file.unit_name},
-                    {"File Version :", file.file_version}};
+    program_rows = about_program_rows(state);
   }
   ScannerRows rows;
   if (!args.serial.empty()) {
@@ -331,24 +167,18 @@ int info(const CliArgs& args, CliEnv& env) {
   return rows.vendor == kNoDeviceText ? kExitFailure : kExitOk;
 }
 
-// Finds a scanner the Command dialog serves and waits until it is ready, as the dialog does
-// before it opens. Returns -1 when the command may go on, else the exit status.
+// The Command dialog's set-up. Returns -1 when the command may go on, else the exit status.
 int prepare_service(ScsiState& scsi, ScsiIo& io) {
-  if (find_scanner(scsi, io) == 0) return kExitFailure;
-  if (!serves_command_dialog(scsi.scanner_product.view())) {
-    release_aspi(scsi);
-    io.ui.message_box("Scanner Error", "No Target Device !!");
-    return kExitFailure;
-  }
-  switch (wait_until_ready(scsi, io)) {
-    case Readiness::Ready:
+  switch (start_service(scsi, io)) {
+    case ServiceStart::Ready:
       return -1;
-    case Readiness::Condition:
+    case ServiceStart::Condition:
       // The dialog closes without a word here; the console says what the scanner reports.
       show_scanner_message(io.ui, scsi.sense_key, scsi.sense_asc, scsi.sense_ascq);
       return kExitFailure;
-    case Readiness::NotReady:
-      return kExitFailure;
+    case ServiceStart::NotFound:
+    case ServiceStart::NotReady:
+      break;
   }
   return kExitFailure;
 }
@@ -377,18 +207,14 @@ int serial_number(const CliArgs& args, CliEnv& env) {
   ScsiAccess access;
   if (const int status = scsi_access(args, env, access); status >= 0) return status;
   ConsoleUi ui(env.err, env.err_is_terminal);
-  if (args.serial_number.size() > kSerialNumberLength) {
-    ui.message_box("Write S/N", "Length Error", true);
-    return kExitFailure;
-  }
+  if (!serial_number_fits(args.serial_number, ui)) return kExitFailure;
   TimerState timer;
   ScsiState scsi;
   apply_test_settings(scsi);
   ScsiIo io{ui, *access.loader, timer};
   if (const int status = prepare_service(scsi, io); status >= 0) return status;
   const auto capability = read_capability(scsi, io);
-  if ((scsi.scanner_model_class != 3 && scsi.scanner_model_class != 4) ||
-      !serial_number_supported(capability)) {
+  if (!keeps_serial_number(scsi, capability)) {
     std::fprintf(env.err, "fwload-cli: this scanner keeps no serial number\n");
     return kExitFailure;
   }
@@ -402,42 +228,6 @@ int serial_number(const CliArgs& args, CliEnv& env) {
   }
   std::fprintf(env.out, "Serial Number : \"%s\"\n", serial.c_str());
   return std::fflush(env.out) == 0 ? kExitOk : kExitFailure;
-}
-
-}  // namespace
-
-int run_cli(std::span<const std::string_view> arg_list, CliEnv& env) {
-  const CliParse parsed = parse_cli_args(arg_list);
-  if (!parsed.error.empty()) return usage_error(env, parsed.error);
-  switch (parsed.args.command) {
-    case CliArgs::Command::Help: {
-      const std::string_view usage = cli_usage();
-      std::fwrite(usage.data(), 1, usage.size(), env.out);
-      return kExitOk;
-    }
-    case CliArgs::Command::Version: {
-      const std::string_view major = table_string(kStrVersionMajor);
-      const std::string_view minor = table_string(kStrVersionMinor);
-      std::fprintf(env.out, "fwload-cli %.*s.%.*s (%.*s)\n", static_cast<int>(major.size()),
-                   major.data(), static_cast<int>(minor.size()), minor.data(),
-                   static_cast<int>(table_string(kStrVersionDate).size()),
-                   table_string(kStrVersionDate).data());
-      return kExitOk;
-    }
-    case CliArgs::Command::Identify:
-      return identify(parsed.args, env);
-    case CliArgs::Command::Convert:
-      return convert(parsed.args, env);
-    case CliArgs::Command::Transfer:
-      return transfer(parsed.args, env);
-    case CliArgs::Command::Info:
-      return info(parsed.args, env);
-    case CliArgs::Command::SetDefault:
-      return set_default(parsed.args, env);
-    case CliArgs::Command::SerialNumber:
-      return serial_number(parsed.args, env);
-  }
-  return kExitUsage;
 }
 
 }  // namespace fwload

@@ -1,5 +1,7 @@
 // What the one-second timer counts down. The SCSI download arms the writing countdown while
-// the scanner saves its firmware; the serial download loads the serial time-out.
+// the scanner saves its firmware; the serial download loads the serial time-out. (core/ holds
+// the few types the subsystems and the front ends hand each other; platform/ only the
+// operating-system seams.)
 #pragma once
 
 namespace fwload {
