@@ -41,8 +41,14 @@ constexpr std::string_view kUsage =
     "\n"
     "SCSI on Linux goes through the SCSI generic driver (/dev/sg*); on Windows through the\n"
     "ASPI manager WNASPI32.DLL. Settings are kept in $XDG_CONFIG_HOME/fwload/FWLOAD.INI\n"
-    "(default ~/.config/fwload/). Exit status: 0 success, 1 failure (each message as\n"
-    "'Caption: Text' on stderr), 2 usage error.\n";
+    "(default ~/.config/fwload/).\n"
+    "\n"
+    "Ctrl-C during a transfer stops it after the current request or frame as long as the\n"
+    "scanner has not been told to save the firmware (it then keeps its old one); while it\n"
+    "saves, the first Ctrl-C only warns and a second one ends fwload-cli at once.\n"
+    "\n"
+    "Exit status: 0 success, 1 failure (each message as 'Caption: Text' on stderr), 2 usage\n"
+    "error, 130 interrupted.\n";
 
 CliParse usage_error(std::string text) {
   CliParse p;

@@ -1,5 +1,6 @@
 #include "cli/console_ui.h"
 
+#include <cstdlib>
 #include <thread>
 
 #include "app/status_display.h"
@@ -47,7 +48,36 @@ FileDialogResult ConsoleUi::file_dialog(const FileDialogRequest& request) {
 
 namespace fwload {
 
+bool ConsoleUi::stop_requested() {
+  if (saving_ || interrupts_ == nullptr || interrupts_->load() == 0) return false;
+  stopped_ = true;
+  return true;
+}
+
+void ConsoleUi::interrupts_while_saving() {
+  if (!saving_ || interrupts_ == nullptr) return;
+  const int count = interrupts_->load();
+  if (count >= 2) {
+    end_progress_line();
+    std::fprintf(err_, "Interrupted while the scanner was saving its firmware.\n");
+    std::fflush(err_);
+    std::fflush(nullptr);
+    std::_Exit(130);
+  }
+  if (count == 1 && !warned_) {
+    warned_ = true;
+    end_progress_line();
+    std::fprintf(err_, "The scanner is saving its firmware; do not switch it off.");
+    if (timer_ != nullptr && timer_->WritingCountdownActive == 1) {
+      std::fprintf(err_, " %d s left.", timer_->WritingSecondsLeft);
+    }
+    std::fprintf(err_, "\n");
+    std::fflush(err_);
+  }
+}
+
 void ConsoleUi::tick() {
+  interrupts_while_saving();
   if (timer_ == nullptr) return;
   const auto now = std::chrono::steady_clock::now();
   if (now < next_tick_) return;

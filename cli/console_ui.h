@@ -3,6 +3,7 @@
 // the save dialog answers with the output path given on the command line.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -26,6 +27,12 @@ class ConsoleUi : public Ui {
   void set_timer(TimerState* timer) { timer_ = timer; }
   // Ends a progress line that is still open.
   void end_progress_line();
+  // The count of Ctrl-C the console received (catch_interrupts). Before the scanner saves,
+  // the first one stops the operation; while it saves, the first one is answered with a
+  // warning and the second ends the program at once with exit status 130.
+  void set_interrupts(const std::atomic<int>* interrupts) { interrupts_ = interrupts; }
+  // Whether an operation was stopped on the user's request.
+  bool stopped() const { return stopped_; }
 
   void message_box(std::string_view caption, std::string_view text, bool task_modal) override;
   void progress(int percent) override;
@@ -36,9 +43,12 @@ class ConsoleUi : public Ui {
   void wait_cursor() override {}
   void arrow_cursor() override {}
   FileDialogResult file_dialog(const FileDialogRequest& request) override;
+  bool stop_requested() override;
+  void scanner_saving(bool saving) override { saving_ = saving; }
 
  private:
   void tick();
+  void interrupts_while_saving();
 
   std::FILE* err_;
   bool draw_progress_;
@@ -48,6 +58,10 @@ class ConsoleUi : public Ui {
   TimerState* timer_ = nullptr;
   std::chrono::steady_clock::time_point next_tick_ = std::chrono::steady_clock::now();
   int last_countdown_printed_ = -1;
+  const std::atomic<int>* interrupts_ = nullptr;
+  bool saving_ = false;
+  bool stopped_ = false;
+  bool warned_ = false;
 };
 
 }  // namespace fwload

@@ -30,18 +30,17 @@ int identify(const CliArgs& args, CliEnv& env) {
   if (!open_for_cli(state, io, ui, absolute_path(args.file))) return kExitFailure;
   ui.end_progress_line();
   if (args.json) {
-    std::fprintf(
-        env.out,
-        "{\"file\": %s, \"scanner_name\": %s, \"unit_name\": %s, \"file_version\": %s, "
-        "\"model_code\": %u, \"download_target_code\": %u, \"sum_value\": \"%s\", "
-        "\"sum_address\": \"%s\", \"start_address\": \"%s\", \"end_address\": \"%s\"}\n",
-        json_string(absolute_path(args.file)).c_str(), json_string(state.scanner_name).c_str(),
-        json_string(state.unit_name).c_str(), json_string(state.file_version).c_str(),
-        static_cast<unsigned>(state.FirmwareTargetCode),
-        static_cast<unsigned>(state.download_target_code), hex_digits(state.sum_value, 2).c_str(),
-        hex_digits(state.sum_address, 6).c_str(), hex_digits(state.start_address, 6).c_str(),
-        hex_digits(state.end_address, 6).c_str());
-    return std::fflush(env.out) == 0 ? kExitOk : kExitFailure;
+    const Json object = {{"file", json_text(absolute_path(args.file))},
+                         {"scanner_name", json_text(state.scanner_name)},
+                         {"unit_name", json_text(state.unit_name)},
+                         {"file_version", json_text(state.file_version)},
+                         {"model_code", state.FirmwareTargetCode},
+                         {"download_target_code", state.download_target_code},
+                         {"sum_value", hex_digits(state.sum_value, 2)},
+                         {"sum_address", hex_digits(state.sum_address, 6)},
+                         {"start_address", hex_digits(state.start_address, 6)},
+                         {"end_address", hex_digits(state.end_address, 6)}};
+    return print_json(env.out, object) ? kExitOk : kExitFailure;
   }
   // The summary lines are the ones the dialog appends to "Completed.".
   const std::string summary = open_summary(state);

@@ -17,6 +17,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "fwload-cli: %.*s\n", static_cast<int>(line.size()), line.data());
       });
   const std::unique_ptr<fwload::SerialDevices> serial = fwload::make_platform_serial_devices();
-  fwload::CliEnv env{stdout, stderr, fwload::stderr_is_terminal(), *profile, *fs, *aspi, *serial};
+  fwload::CliEnv env{stdout, stderr,  fwload::stderr_is_terminal(), *profile, *fs,
+                     *aspi,  *serial, &fwload::catch_interrupts};
   return fwload::run_cli(args, env);
 }

@@ -54,11 +54,21 @@ int transfer(const CliArgs& args, CliEnv& env) {
   if (!open_for_cli(state, io, ui, absolute_path(args.file))) return kExitFailure;
   ui.end_progress_line();
   ui.set_activity("Trans File");
+  // From here on Ctrl-C stops the transfer between requests, or warns while the scanner saves.
+  if (env.catch_interrupts != nullptr) ui.set_interrupts(&env.catch_interrupts());
+  auto failed = [&] {
+    if (!ui.stopped()) return kExitFailure;
+    ui.end_progress_line();
+    std::fprintf(env.err,
+                 "Transfer interrupted before the scanner was told to save it; it keeps its old "
+                 "firmware.\n");
+    return kExitInterrupted;
+  };
   if (!args.serial.empty()) {
     SerialState serial;
     SerialIo serial_io{ui, env.serial, timer, PortList{0, {args.serial}}};
     if (args.dry_run) {
-      if (plan_serial_download(serial, serial_io) != 1) return kExitFailure;
+      if (plan_serial_download(serial, serial_io) != 1) return failed();
       std::fprintf(env.out,
                    "Dry run: serial line %s (19200 baud, 8E1, RTS/CTS), unit code %u: %u bytes in "
                    "%u frames of %u, between a start and an end frame. Nothing was written to the "
@@ -71,7 +81,7 @@ int transfer(const CliArgs& args, CliEnv& env) {
     }
     const int sent = SerialDownload(serial, serial_io, state);
     ui.end_progress_line();
-    if (sent != 1) return kExitFailure;
+    if (sent != 1) return failed();
     std::fprintf(env.out, "Transferred %s over %s, unit code %u, %u bytes.\n", args.file.c_str(),
                  args.serial.c_str(), static_cast<unsigned>(state.download_target_code),
                  static_cast<unsigned>(kSerialImageSize));
@@ -83,7 +93,7 @@ int transfer(const CliArgs& args, CliEnv& env) {
   ScsiIo scsi_io{ui, *access.loader, timer};
   if (args.dry_run) {
     const int buffer = plan_download_over_scsi(scsi, scsi_io, state, args.post ? 1 : 0);
-    if (buffer < 0) return kExitFailure;
+    if (buffer < 0) return failed();
     const std::uint32_t bytes = state.end_address + 1;
     std::fprintf(env.out,
                  "Dry run: SCSI adapter #%u target #%u (%s), buffer id %d: %u bytes in %u WRITE "
@@ -98,7 +108,7 @@ int transfer(const CliArgs& args, CliEnv& env) {
   }
   const int sent = download_over_scsi(scsi, scsi_io, state, args.post ? 1 : 0);
   ui.end_progress_line();
-  if (sent != 1) return kExitFailure;
+  if (sent != 1) return failed();
   std::fprintf(env.out, "Transferred %s to %s (target #%u), buffer %u, %u bytes.\n",
                args.file.c_str(), product_name(scsi).c_str(), static_cast<unsigned>(scsi.target_id),
                static_cast<unsigned>(state.download_target_code),
@@ -144,19 +154,19 @@ int info(const CliArgs& args, CliEnv& env) {
       rows.target_label.value_or("Current SCSI Target ID :"), rows.target};
   if (args.json) {
     auto rows_json = [](const std::vector<std::pair<std::string, std::string>>& list) {
-      std::string out = "[";
+      Json out = Json::array();
       for (const auto& [label, value] : list) {
-        if (label.empty()) continue;
-        if (out.size() > 1) out += ", ";
-        out += "{\"label\": " + json_string(label) + ", \"value\": " + json_string(value) + "}";
+        if (!label.empty())
+          out.push_back({{"label", json_text(label)}, {"value", json_text(value)}});
       }
-      return out + "]";
+      return out;
     };
-    std::string out = "{";
-    if (!program_rows.empty()) out += "\"program_and_file\": " + rows_json(program_rows) + ", ";
-    out += "\"scanner\": " + rows_json(scanner_rows) + ", \"host\": " + rows_json({host, target});
-    out += ", \"found\": " + std::string(rows.vendor == kNoDeviceText ? "false" : "true") + "}\n";
-    std::fputs(out.c_str(), env.out);
+    Json out = Json::object();
+    if (!program_rows.empty()) out["program_and_file"] = rows_json(program_rows);
+    out["scanner"] = rows_json(scanner_rows);
+    out["host"] = rows_json({host, target});
+    out["found"] = rows.vendor != kNoDeviceText;
+    if (!print_json(env.out, out)) return kExitFailure;
   } else {
     for (const auto& [label, value] : program_rows) print_row(env, label, value);
     for (const auto& [label, value] : scanner_rows) print_row(env, label, value);

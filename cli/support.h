@@ -15,6 +15,7 @@ namespace fwload {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
+inline constexpr int kExitInterrupted = 130;  // Ctrl-C: 128 + SIGINT, as shells report it
 
 // "fwload-cli: TEXT" and the usage line on standard error; returns kExitUsage.
 int usage_error(CliEnv& env, std::string_view text);

@@ -55,6 +55,13 @@ class Ui {
   // Puts back the standard arrow after a long operation.
   virtual void arrow_cursor() = 0;
   virtual FileDialogResult file_dialog(const FileDialogRequest& request) = 0;
+  // Whether the user has asked the running operation to stop (Ctrl-C on a console; a dialog
+  // never does). A download asks before each request or frame it may still leave out, and
+  // never while the scanner saves.
+  virtual bool stop_requested() { return false; }
+  // The scanner has been told to save what it received (true), and has done so or failed
+  // (false): meanwhile nothing stops the operation.
+  virtual void scanner_saving(bool saving) { static_cast<void>(saving); }
 };
 
 // Reports progress to a Ui only when the percentage changes, so long loops can report after

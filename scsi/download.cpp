@@ -50,6 +50,7 @@ int plan_download_over_scsi(ScsiState& s, ScsiIo& io, FirmwareState& f, int impr
   std::uint16_t result = 0;
   bool ready = false;
   for (int attempt = 0; attempt < kReadinessTries && !ready; ++attempt) {
+    if (io.ui.stop_requested()) return -1;
     result = test_unit_ready(s, io, s.target_id);
     ready = result == 0 || (is_check_condition(result) &&
                             is_ignorable_condition(s.sense_key, s.sense_asc, s.sense_ascq));
@@ -89,6 +90,7 @@ int download_over_scsi(ScsiState& s, ScsiIo& io, FirmwareState& f, int imprinter
     std::uint32_t remaining = total;
     bool failed = false;
     while (remaining > 0 && !failed) {
+      if (io.ui.stop_requested()) return 0;  // the scanner keeps its old firmware
       const std::uint32_t length = remaining > kDownloadBlock - 1 ? kDownloadBlock : remaining;
       result =
           write_buffer(s, io, s.target_id, length, f.image.data() + position, position, buffer_id);
@@ -113,11 +115,14 @@ int download_over_scsi(ScsiState& s, ScsiIo& io, FirmwareState& f, int imprinter
 
   // The scanner saves the firmware while the countdown runs; the wait for it is bounded well
   // beyond the expected time.
+  if (io.ui.stop_requested()) return 0;
   const int seconds = writing_seconds_for(f.FirmwareTargetCode);
   io.timer.WritingSecondsLeft = seconds;
   io.timer.WritingCountdownActive = 1;
+  io.ui.scanner_saving(true);
   result = write_buffer(s, io, s.target_id, 0, f.image.data(), 0, buffer_id,
                         std::chrono::seconds(2 * seconds + 60));
+  io.ui.scanner_saving(false);
   io.timer.WritingCountdownActive = 0;
   // A commit answered with anything but GOOD saved nothing.
   if (result != 0) {

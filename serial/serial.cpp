@@ -206,6 +206,13 @@ int SerialDownload(SerialState& s, SerialIo& io, const FirmwareState& file) {
     return 0;
   }
 
+  // Before the end frame the scanner has saved nothing: a stop asked for leaves it as it was.
+  auto stopped = [&] {
+    if (!io.ui.stop_requested()) return false;
+    CloseSerialPort(s);
+    return true;
+  };
+  if (stopped()) return 0;
   const std::uint8_t unit = file.download_target_code;
   const std::uint8_t marker[6] = {unit, 0, 0, 0, 0, 0};
   std::size_t length = build_frame(s.transmit, kCommandTransfer, marker);
@@ -219,6 +226,7 @@ int SerialDownload(SerialState& s, SerialIo& io, const FirmwareState& file) {
   ProgressMeter progress(io.ui);
   std::uint8_t block[2 + 4 + kSerialBlock];
   for (std::uint32_t offset = 0; offset < kSerialImageSize; offset += kSerialBlock) {
+    if (stopped()) return 0;
     block[0] = unit;
     block[1] = 0;
     block[2] = static_cast<std::uint8_t>(offset >> 24);
@@ -239,9 +247,14 @@ int SerialDownload(SerialState& s, SerialIo& io, const FirmwareState& file) {
     pump(io);
   }
 
+  if (stopped()) return 0;
   length = build_frame(s.transmit, kCommandTransfer, marker);
   io.timer.SerialTicksLeft = kAcknowledgeTicks;
-  if (write_frame(s, io, length, "Sending End code failed !") && WaitForAcknowledge(s, io) == 1) {
+  io.ui.scanner_saving(true);
+  const bool saved =
+      write_frame(s, io, length, "Sending End code failed !") && WaitForAcknowledge(s, io) == 1;
+  io.ui.scanner_saving(false);
+  if (saved) {
     CloseSerialPort(s);
     return 1;
   }

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "cli/json.h"
 #include "tests/e2e/cli_fixture.h"
 
 namespace fwload::e2e {
@@ -440,26 +442,70 @@ TEST_F(Cli, JsonOutput) {
   generate("five.mot", {"--model", "5"});
   RunResult r = cli({"identify", "--json", path("five.mot")});
   EXPECT_EQ(r.exit_code, 0);
-  EXPECT_EQ(r.out.rfind("{\"file\": \"" + path("five.mot") +
-                            "\", \"scanner_name\": \"HVS 3600\", \"unit_name\": \"MECHA-CONTROL\", "
-                            "\"file_version\": \"1.00\", \"model_code\": 5, ",
-                        0),
-            0u)
+  ASSERT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;  // one line
+  const Json id = Json::parse(r.out);
+  EXPECT_EQ(id, Json({{"file", path("five.mot")},
+                      {"scanner_name", "HVS 3600"},
+                      {"unit_name", "MECHA-CONTROL"},
+                      {"file_version", "1.00"},
+                      {"model_code", 5},
+                      {"download_target_code", 0},
+                      {"sum_value", id["sum_value"]},
+                      {"sum_address", "06FFFF"},
+                      {"start_address", "000000"},
+                      {"end_address", id["end_address"]}}))
       << r.out;
-  EXPECT_NE(r.out.find("\"sum_address\": \"06FFFF\""), std::string::npos);
   r = cli({"info", "--json", "--emulate", "hvs3600:noscanner"});
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.out,
-            "{\"scanner\": [{\"label\": \"Vendor ID :\", \"value\": \"No device !\"}, "
-            "{\"label\": \"Products ID :\", \"value\": \"No device !\"}, "
-            "{\"label\": \"Program Version :\", \"value\": \"No device !\"}], "
-            "\"host\": [{\"label\": \"Current SCSI Host ID :\", \"value\": \"No device !\"}, "
-            "{\"label\": \"Current SCSI Target ID :\", \"value\": \"No device !\"}], "
-            "\"found\": false}\n");
+  auto row = [](const char* label) { return Json{{"label", label}, {"value", "No device !"}}; };
+  EXPECT_EQ(Json::parse(r.out),
+            Json({{"scanner", {row("Vendor ID :"), row("Products ID :"), row("Program Version :")}},
+                  {"host", {row("Current SCSI Host ID :"), row("Current SCSI Target ID :")}},
+                  {"found", false}}))
+      << r.out;
   // Bytes of the firmware's texts that are no plain characters are escaped.
   generate("odd.mot", {"--model", "6", "--unit", "I\x01\"\\RINTER"});
   r = cli({"identify", "--json", path("odd.mot")});
-  EXPECT_NE(r.out.find("\"unit_name\": \"I\\u0001\\\"\\\\RINTE\""), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"unit_name\":\"I\\u0001\\\"\\\\RINTE\""), std::string::npos) << r.out;
+  EXPECT_EQ(Json::parse(r.out)["unit_name"], "I\x01\"\\RINTE");
+}
+
+// Ctrl-C during a transfer. Before the commit: the transfer stops, the scanner keeps its
+// firmware, exit 130. While it saves: the first only warns and the transfer completes; a second
+// ends the program at once.
+TEST_F(Cli, InterruptedTransfer) {
+  generate("five.mot", {"--model", "5"});
+  auto e = env();
+  e["FWLOAD_EMULATOR_LOG"] = path("emulator.log");
+  auto transfer = [&](const std::string& spec, std::vector<SignalAt> signals) {
+    fs::remove(path("emulator.log"));
+    return run({kCli, "transfer", path("five.mot"), "--emulate", spec}, e, 60000, signals);
+  };
+  RunResult r = transfer("hvs3600:latency=30", {{"", 500, SIGINT}});
+  EXPECT_EQ(r.exit_code, 130);
+  EXPECT_EQ(r.err,
+            "Transfer interrupted before the scanner was told to save it; it keeps its old "
+            "firmware.\n");
+  std::string log = read_file(path("emulator.log"));
+  EXPECT_NE(log.find("WRITE BUFFER"), std::string::npos);
+  EXPECT_EQ(log.find("offset=0x06E000"), std::string::npos);  // not all 56 blocks
+  EXPECT_EQ(log.find("COMMIT"), std::string::npos);
+
+  r = transfer("hvs3600:commit-ms=3000", {{"Now Writing", 0, SIGTERM}});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(r.err.find("The scanner is saving its firmware; do not switch it off. 1"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(read_file(path("emulator.log")).find("COMMIT id=0 "), std::string::npos);
+
+  const auto start = std::chrono::steady_clock::now();
+  r = transfer("hvs3600:commit-ms=3000",
+               {{"Now Writing", 0, SIGINT}, {"do not switch it off", 0, SIGINT}});
+  EXPECT_EQ(r.exit_code, 130) << r.err;
+  EXPECT_NE(r.err.find("Interrupted while the scanner was saving its firmware."), std::string::npos)
+      << r.err;
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2900));
+  EXPECT_EQ(read_file(path("emulator.log")).find("COMMIT id=0 "), std::string::npos);
 }
 
 TEST_F(Cli, EmulatorUsage) {

@@ -9,13 +9,14 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 
 namespace fwload::e2e {
 
 RunResult run(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
-              int timeout_ms) {
+              int timeout_ms, std::vector<SignalAt> signals) {
   RunResult result;
   int out_pipe[2], err_pipe[2];
   if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) throw std::runtime_error("pipe");
@@ -69,9 +70,20 @@ RunResult run(const std::vector<std::string>& argv, const std::map<std::string, 
   };
   int status = 0;
   bool exited = false, killed = false;
+  // When each signal's text was first seen (unset: not yet), and whether it was sent.
+  std::vector<std::optional<std::chrono::steady_clock::time_point>> seen(signals.size());
+  std::vector<bool> sent(signals.size(), false);
   while (!exited) {
-    poll(fds, 2, 50);
+    poll(fds, 2, 10);
     drain();
+    const auto now = std::chrono::steady_clock::now();
+    for (std::size_t i = 0; i < signals.size(); ++i) {
+      if (!seen[i] && result.err.find(signals[i].when) != std::string::npos) seen[i] = now;
+      if (seen[i] && !sent[i] && now - *seen[i] >= std::chrono::milliseconds(signals[i].after_ms)) {
+        kill(pid, signals[i].signal);
+        sent[i] = true;
+      }
+    }
     exited = waitpid(pid, &status, WNOHANG) == pid;
     if (!exited && std::chrono::steady_clock::now() > deadline) {
       kill(pid, SIGKILL);

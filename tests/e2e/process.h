@@ -13,10 +13,20 @@ struct RunResult {
   std::string err;
 };
 
+// A signal sent to the program once its standard error holds `when` ("" at once) and, from
+// then, `after_ms` have passed.
+struct SignalAt {
+  std::string when;
+  int after_ms = 0;
+  int signal = 2;  // SIGINT
+};
+
 // Runs `argv` with the current environment plus `env` (a value of "\x01" removes the
-// variable), feeding nothing on standard input. Kills it after `timeout_ms`.
+// variable), feeding nothing on standard input, sending `signals`. Kills it after
+// `timeout_ms`.
 RunResult run(const std::vector<std::string>& argv,
-              const std::map<std::string, std::string>& env = {}, int timeout_ms = 60000);
+              const std::map<std::string, std::string>& env = {}, int timeout_ms = 60000,
+              std::vector<SignalAt> signals = {});
 
 // A program running beside the test (an emulated scanner), ended when this object ends.
 class Background {

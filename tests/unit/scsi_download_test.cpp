@@ -205,6 +205,22 @@ TEST_F(Download, BusyElevenTimesIsScannerBusy) {
   EXPECT_EQ(ui.box_lines(), std::vector<std::string>{"Source Message: Scanner is busy."});
 }
 
+// A stop asked for before the commit: no more blocks, no commit, nothing said; the saving
+// phase is announced around the commit only.
+TEST_F(Download, AStopBeforeTheCommitLeavesTheScannerAsItWas) {
+  emulate("hvs3600");
+  load(5);
+  ui.stop_at = 5;  // one TEST UNIT READY, then four blocks
+  EXPECT_EQ(download(), 0);
+  EXPECT_EQ(count("WRITE BUFFER"), 4);
+  EXPECT_EQ(scanner->commits(), 0);
+  EXPECT_TRUE(ui.boxes.empty());
+  EXPECT_TRUE(ui.saving.empty());
+  ui.stop_at = -1;
+  EXPECT_EQ(download(), 1);
+  EXPECT_EQ(ui.saving, (std::vector<bool>{true, false}));
+}
+
 TEST_F(Download, OpenDoorStillDownloads) {
   emulate("hvs3600:door");
   load(5);

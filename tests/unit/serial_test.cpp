@@ -267,6 +267,19 @@ TEST_F(Serial, DownloadSendsTheWholeImageFrameByFrame) {
   EXPECT_EQ(ui.progress_log.front(), 100 - (0x20000 - 256) * 100 / 0x20000);
   EXPECT_EQ(state.portOpen, 0);
   EXPECT_EQ(line.calls.back(), "close");
+  EXPECT_EQ(ui.saving, (std::vector<bool>{true, false}));  // around the end frame only
+}
+
+// A stop asked for before the end frame: no more frames, the port closed, nothing said.
+TEST_F(Serial, AStopBeforeTheEndFrameLeavesTheScannerAsItWas) {
+  load(4);
+  ui.stop_at = 10;  // the start frame and 9 data frames go out
+  EXPECT_EQ(download(), 0);
+  EXPECT_EQ(frames().size(), 10u);
+  EXPECT_FALSE(scanner->image_complete());
+  EXPECT_TRUE(ui.boxes.empty());
+  EXPECT_TRUE(ui.saving.empty());
+  EXPECT_EQ(state.portOpen, 0);
 }
 
 TEST_F(Serial, BusyPollsAreRepeated) {

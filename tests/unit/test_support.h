@@ -45,6 +45,11 @@ class RecorderUi : public Ui {
   void pump_one() override { ++pumps; }
   int idles = 0;
   std::function<void()> on_idle;  // a message the wait dispatches
+  int stop_at = -1;               // stop_requested() says yes from its (stop_at + 1)th call
+  int stop_asks = 0;
+  std::vector<bool> saving;  // scanner_saving calls
+  bool stop_requested() override { return stop_at >= 0 && stop_asks++ >= stop_at; }
+  void scanner_saving(bool on) override { saving.push_back(on); }
   void idle(int ms) override {
     ++idles;
     if (on_idle) on_idle();
