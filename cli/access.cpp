@@ -24,32 +24,41 @@ int scsi_access(const CliArgs& args, CliEnv& env, ScsiAccess& access) {
     access.loader = &env.aspi;
     return -1;
   }
-  if (args.emulate == "help") {
+  if (args.emulate.size() == 1 && args.emulate[0] == "help") {
     std::fprintf(env.out, "--emulate %s\n", emulator::emulator_help().c_str());
     return kExitOk;
   }
-  std::string error;
-  const auto config = emulator::parse_emulator_config(args.emulate, &error);
-  if (!config) return usage_error(env, error + " (--emulate help lists the models and faults)");
-  access.scanner = std::make_shared<emulator::Scanner>(*config);
-  // FWLOAD_EMULATOR_LOG names a file that receives what the emulated scanner is sent.
-  if (const char* log = std::getenv("FWLOAD_EMULATOR_LOG"); log != nullptr && log[0] != '\0') {
-    emulator_log_path() = log;
-    access.scanner->set_log_sink([](const std::string& line) {
-      if (std::FILE* f = std::fopen(emulator_log_path().c_str(), "a")) {
-        std::fprintf(f, "%s\n", line.c_str());
-        std::fclose(f);
-      }
-    });
+  // FWLOAD_EMULATOR_LOG names a file that receives what the emulated scanners are sent; with
+  // several, each line starts with the scanner's address.
+  const char* log = std::getenv("FWLOAD_EMULATOR_LOG");
+  if (log != nullptr && log[0] != '\0') emulator_log_path() = log;
+  for (const std::string& spec : args.emulate) {
+    std::string error;
+    const auto config = emulator::parse_emulator_config(spec, &error);
+    if (!config) return usage_error(env, error + " (--emulate help lists the models and faults)");
+    auto scanner = std::make_shared<emulator::Scanner>(*config);
+    if (!emulator_log_path().empty()) {
+      const std::string prefix = args.emulate.size() > 1
+                                     ? std::to_string(config->faults.adapter) + ":" +
+                                           std::to_string(config->faults.target) + " "
+                                     : std::string();
+      scanner->set_log_sink([prefix](const std::string& line) {
+        if (std::FILE* f = std::fopen(emulator_log_path().c_str(), "a")) {
+          std::fprintf(f, "%s%s\n", prefix.c_str(), line.c_str());
+          std::fclose(f);
+        }
+      });
+    }
+    access.scanners.push_back(std::move(scanner));
   }
-  access.emulated = std::make_unique<emulator::EmulatedAspiLoader>(access.scanner);
+  access.emulated = std::make_unique<emulator::EmulatedAspiLoader>(access.scanners);
   access.loader = access.emulated.get();
   return -1;
 }
 
-// A test setting, as for the dialog program: the longest one SCSI request may stay pending.
-void apply_test_settings(ScsiState& scsi) {
+void prepare_scsi_state(ScsiState& scsi, const CliArgs& args) {
   apply_request_bound_setting(scsi, std::getenv("FWLOAD_REQUEST_BOUND_MS"));
+  scsi.search_only = args.target;
 }
 
 }  // namespace fwload

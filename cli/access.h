@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "cli/args.h"
 #include "cli/run_cli.h"
@@ -13,7 +14,7 @@
 namespace fwload {
 
 struct ScsiAccess {
-  std::shared_ptr<emulator::Scanner> scanner;
+  std::vector<std::shared_ptr<emulator::Scanner>> scanners;
   std::unique_ptr<AspiLoader> emulated;
   AspiLoader* loader = nullptr;
 };
@@ -21,8 +22,8 @@ struct ScsiAccess {
 // Sets up `access`; returns -1 when the command may go on, else the exit status.
 int scsi_access(const CliArgs& args, CliEnv& env, ScsiAccess& access);
 
-// A test setting, as for the dialog program: the longest one SCSI request may stay pending
-// (FWLOAD_REQUEST_BOUND_MS).
-void apply_test_settings(ScsiState& scsi);
+// The command's choices for the SCSI code: --target, and the test setting the dialog program
+// has too, the longest one SCSI request may stay pending (FWLOAD_REQUEST_BOUND_MS).
+void prepare_scsi_state(ScsiState& scsi, const CliArgs& args);
 
 }  // namespace fwload

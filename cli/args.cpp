@@ -9,11 +9,14 @@ constexpr std::string_view kUsage =
     "usage: fwload-cli identify FILE\n"
     "       fwload-cli convert FILE [-o OUT]\n"
     "       fwload-cli identify FILE --json\n"
-    "       fwload-cli transfer FILE [--post] [--dry-run] [--emulate MODEL[:FAULT,...] | --serial "
-    "PORT]\n"
-    "       fwload-cli info [--file FILE] [--json] [--emulate MODEL[:FAULT,...] | --serial PORT]\n"
-    "       fwload-cli set-default us|europe|japan [--emulate MODEL[:FAULT,...]]\n"
-    "       fwload-cli serial-number [NEW] [--emulate MODEL[:FAULT,...]]\n"
+    "       fwload-cli scan [--json] [--emulate MODEL[:FAULT,...]]...\n"
+    "       fwload-cli transfer FILE [--post] [--dry-run] [--target A:T]\n"
+    "                  [--emulate MODEL[:FAULT,...]... | --serial PORT]\n"
+    "       fwload-cli info [--file FILE] [--json] [--target A:T]\n"
+    "                  [--emulate MODEL[:FAULT,...]... | --serial PORT]\n"
+    "       fwload-cli set-default us|europe|japan [--target A:T] [--emulate "
+    "MODEL[:FAULT,...]...]\n"
+    "       fwload-cli serial-number [NEW] [--target A:T] [--emulate MODEL[:FAULT,...]...]\n"
     "       fwload-cli --help | --version\n"
     "\n"
     "Firmware loader for TR-MM family scanners.\n"
@@ -26,15 +29,20 @@ constexpr std::string_view kUsage =
     "    --post             send an imprinter unit file to the post-imprinter (default: pre)\n"
     "    --dry-run          find the scanner, wait until it is ready, check that FILE suits it,\n"
     "                       and print what would be sent; nothing is written\n"
-    "  --json               identify and info: print one JSON object instead of the rows\n"
+    "  --json               identify, info and scan: print one JSON object instead of the rows\n"
     "  info                 print what the scanner reports about itself and where it is\n"
     "    --file FILE        and, first, the program's version and what FILE is meant for\n"
     "  set-default REGION   reset the scanner (HV Scanner 3600/2600) to its regional defaults\n"
     "  serial-number [NEW]  print the scanner's serial number, or write NEW (at most 16\n"
     "                       characters) and print what the scanner then reports\n"
+    "  scan                 list every SCSI device: address, type, vendor, product, revision,\n"
+    "                       whether it is a supported scanner, and where it is reached\n"
+    "  --target A:T         ask only adapter A, target T (as scan shows them); without it the\n"
+    "                       first supported scanner found is used\n"
     "  --emulate MODEL[:FAULT,...]\n"
     "                       use the emulated scanner MODEL with its FAULTs instead of the SCSI\n"
-    "                       bus, for example hvs3600 or hvs3600:door,latency=5\n"
+    "                       bus, for example hvs3600 or hvs3600:door,latency=5; given more than\n"
+    "                       once, several scanners placed with adapter=A,target=T\n"
     "                       (--emulate help lists them)\n"
     "  --serial PORT        use the serial line PORT (a device such as /dev/ttyS0 on Linux,\n"
     "                       COM1 or COM2 on Windows): 19200 baud, 8E1, RTS/CTS\n"
@@ -102,8 +110,28 @@ CliParse parse_cli_args(std::span<const std::string_view> args) {
       output_given = true;
     } else if (name == "--emulate") {
       if (!take_value()) return usage_error("option --emulate needs a value");
-      p.args.emulate = std::string(value);
+      p.args.emulate.emplace_back(value);
       emulate_given = true;
+    } else if (name == "--target") {
+      if (!take_value()) return usage_error("option --target needs a value");
+      // A:T, each 0 to 255 (ASPI numbers adapters and targets with a byte).
+      const std::size_t colon = value.find(':');
+      int adapter = -1, target = -1;
+      auto number = [](std::string_view t, int& out) {
+        if (t.empty() || t.size() > 3) return false;
+        out = 0;
+        for (char c : t) {
+          if (c < '0' || c > '9') return false;
+          out = out * 10 + (c - '0');
+        }
+        return out <= 255;
+      };
+      if (colon == std::string_view::npos || !number(value.substr(0, colon), adapter) ||
+          !number(value.substr(colon + 1), target)) {
+        return usage_error("--target takes ADAPTER:TARGET, for example 0:3");
+      }
+      p.args.target =
+          std::make_pair(static_cast<std::uint8_t>(adapter), static_cast<std::uint8_t>(target));
     } else if (name == "--serial") {
       if (!take_value()) return usage_error("option --serial needs a value");
       p.args.serial = std::string(value);
@@ -124,7 +152,7 @@ CliParse parse_cli_args(std::span<const std::string_view> args) {
   }
   if (operands.empty()) {
     // "--emulate help" on its own lists the emulated models and faults.
-    if (p.args.emulate == "help" && !serial_given) {
+    if (p.args.emulate.size() == 1 && p.args.emulate[0] == "help" && !serial_given) {
       p.args.command = CliArgs::Command::Info;
       return p;
     }
@@ -148,6 +176,8 @@ CliParse parse_cli_args(std::span<const std::string_view> args) {
     p.args.command = C::SetDefault;
   } else if (command == "serial-number") {
     p.args.command = C::SerialNumber;
+  } else if (command == "scan") {
+    p.args.command = C::Scan;
   } else {
     return usage_error("unknown command " + std::string(command));
   }
@@ -163,6 +193,8 @@ CliParse parse_cli_args(std::span<const std::string_view> args) {
       p.args.serial_number = std::string(operands[1]);
       if (p.args.serial_number.empty()) return usage_error("serial-number NEW is empty");
     }
+  } else if (p.args.command == C::Scan) {
+    if (operands.size() != 1) return usage_error("scan takes no operand");
   } else {
     const bool takes_file = p.args.command != C::Info;
     if (operands.size() != (takes_file ? 2u : 1u)) {
@@ -184,7 +216,8 @@ CliParse parse_cli_args(std::span<const std::string_view> args) {
   if (p.args.dry_run && p.args.command != C::Transfer) {
     return usage_error(std::string(command) + " takes no --dry-run");
   }
-  if (p.args.json && p.args.command != C::Identify && p.args.command != C::Info) {
+  if (p.args.json && p.args.command != C::Identify && p.args.command != C::Info &&
+      p.args.command != C::Scan) {
     return usage_error(std::string(command) + " takes no --json");
   }
   if (p.args.post && p.args.command != C::Transfer) {
@@ -200,6 +233,11 @@ CliParse parse_cli_args(std::span<const std::string_view> args) {
     return usage_error("--emulate is the SCSI scanner; run fwscanner for an emulated serial one");
   }
   if (serial_given && p.args.post) return usage_error("--post is for SCSI transfers");
+  const bool scsi_command = p.args.command == C::Transfer || p.args.command == C::Info ||
+                            p.args.command == C::SetDefault || p.args.command == C::SerialNumber;
+  if (p.args.target && (!scsi_command || serial_given)) {
+    return usage_error(std::string(command) + " takes no --target");
+  }
   return p;
 }
 

@@ -1,21 +1,38 @@
 // The command line of fwload-cli.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace fwload {
 
 struct CliArgs {
-  enum class Command { Help, Version, Identify, Convert, Transfer, Info, SetDefault, SerialNumber };
+  enum class Command {
+    Help,
+    Version,
+    Identify,
+    Convert,
+    Transfer,
+    Info,
+    SetDefault,
+    SerialNumber,
+    Scan
+  };
   Command command = Command::Help;
   std::string file;           // FILE of identify / convert / transfer; info --file FILE
   std::string region;         // set-default: us, europe or japan
   std::string serial_number;  // serial-number NEW (empty: read only)
   std::string output;         // -o OUT of convert; empty = FILE with ".sum"
   bool post = false;          // --post: a unit file goes to the post-imprinter
-  std::string emulate;   // --emulate MODEL[:FAULT,...]: the emulated scanner instead of a real one
+  // --emulate MODEL[:FAULT,...], once per emulated scanner: instead of the real bus.
+  std::vector<std::string> emulate;
+  // --target A:T: only that adapter and target are asked.
+  std::optional<std::pair<std::uint8_t, std::uint8_t>> target;
   std::string serial;    // --serial PORT: the serial line instead of SCSI
   bool dry_run = false;  // transfer --dry-run: everything up to the first byte sent
   bool json = false;     // identify / info --json

@@ -14,5 +14,6 @@ int transfer(const CliArgs& args, CliEnv& env);
 int info(const CliArgs& args, CliEnv& env);
 int set_default(const CliArgs& args, CliEnv& env);
 int serial_number(const CliArgs& args, CliEnv& env);
+int scan(const CliArgs& args, CliEnv& env);
 
 }  // namespace fwload

@@ -37,6 +37,8 @@ int run_cli(std::span<const std::string_view> arg_list, CliEnv& env) {
       return set_default(parsed.args, env);
     case CliArgs::Command::SerialNumber:
       return serial_number(parsed.args, env);
+    case CliArgs::Command::Scan:
+      return scan(parsed.args, env);
   }
   return kExitUsage;
 }

@@ -89,7 +89,7 @@ int transfer(const CliArgs& args, CliEnv& env) {
     return std::fflush(env.out) == 0 ? kExitOk : kExitFailure;
   }
   ScsiState scsi;
-  apply_test_settings(scsi);
+  prepare_scsi_state(scsi, args);
   ScsiIo scsi_io{ui, *access.loader, timer};
   if (args.dry_run) {
     const int buffer = plan_download_over_scsi(scsi, scsi_io, state, args.post ? 1 : 0);
@@ -139,8 +139,7 @@ int info(const CliArgs& args, CliEnv& env) {
     rows = ReadScannerInfoSerial(serial, io);
   } else {
     ScsiState scsi;
-    apply_test_settings(scsi);
-    apply_test_settings(scsi);
+    prepare_scsi_state(scsi, args);
     ScsiIo io{ui, *access.loader, timer};
     rows = read_scanner_info_scsi(scsi, io);
   }
@@ -199,7 +198,7 @@ int set_default(const CliArgs& args, CliEnv& env) {
   ConsoleUi ui(env.err, env.err_is_terminal);
   TimerState timer;
   ScsiState scsi;
-  apply_test_settings(scsi);
+  prepare_scsi_state(scsi, args);
   ScsiIo io{ui, *access.loader, timer};
   if (const int status = prepare_service(scsi, io); status >= 0) return status;
   const Region region = args.region == "us"       ? Region::Us
@@ -220,7 +219,7 @@ int serial_number(const CliArgs& args, CliEnv& env) {
   if (!serial_number_fits(args.serial_number, ui)) return kExitFailure;
   TimerState timer;
   ScsiState scsi;
-  apply_test_settings(scsi);
+  prepare_scsi_state(scsi, args);
   ScsiIo io{ui, *access.loader, timer};
   if (const int status = prepare_service(scsi, io); status >= 0) return status;
   const auto capability = read_capability(scsi, io);
@@ -237,6 +236,57 @@ int serial_number(const CliArgs& args, CliEnv& env) {
     return kExitFailure;
   }
   std::fprintf(env.out, "Serial Number : \"%s\"\n", serial.c_str());
+  return std::fflush(env.out) == 0 ? kExitOk : kExitFailure;
+}
+
+int scan(const CliArgs& args, CliEnv& env) {
+  ScsiAccess access;
+  if (const int status = scsi_access(args, env, access); status >= 0) return status;
+  ConsoleUi ui(env.err, env.err_is_terminal);
+  TimerState timer;
+  ScsiState scsi;
+  prepare_scsi_state(scsi, args);
+  ScsiIo io{ui, *access.loader, timer};
+  const auto devices = scan_bus(scsi, io);
+  if (!devices) return kExitFailure;
+  const std::string manager = scsi.aspi_module->manager_name();
+  auto trimmed = [](std::string text) {
+    text.erase(text.find_last_not_of(' ') + 1);
+    return text;
+  };
+  if (args.json) {
+    Json list = Json::array();
+    for (const ScsiDevice& d : *devices) {
+      Json row = {{"adapter", d.adapter}, {"target", d.target}};
+      if (d.problem.empty()) {
+        row["type"] = d.type;
+        row["vendor"] = json_text(trimmed(d.vendor));
+        row["product"] = json_text(trimmed(d.product));
+        row["revision"] = json_text(trimmed(d.revision));
+        row["scanner"] = d.scanner;
+      } else {
+        row["problem"] = json_text(d.problem);
+      }
+      if (!d.path.empty()) row["device"] = json_text(d.path);
+      list.push_back(row);
+    }
+    return print_json(env.out, {{"manager", manager}, {"devices", list}}) ? kExitOk : kExitFailure;
+  }
+  std::fprintf(env.out, "SCSI through the %s\n", manager.c_str());
+  if (devices->empty()) std::fprintf(env.out, "no SCSI device answers\n");
+  for (const ScsiDevice& d : *devices) {
+    std::fprintf(env.out, "%u:%u", static_cast<unsigned>(d.adapter),
+                 static_cast<unsigned>(d.target));
+    if (d.problem.empty()) {
+      std::fprintf(env.out, "  type %u  %-8s  %-16s  %-4s  %s", static_cast<unsigned>(d.type),
+                   trimmed(d.vendor).c_str(), trimmed(d.product).c_str(),
+                   trimmed(d.revision).c_str(), d.scanner ? "supported scanner" : "-");
+    } else {
+      std::fprintf(env.out, "  %s", d.problem.c_str());
+    }
+    if (!d.path.empty()) std::fprintf(env.out, "  %s", d.path.c_str());
+    std::fprintf(env.out, "\n");
+  }
   return std::fflush(env.out) == 0 ? kExitOk : kExitFailure;
 }
 

@@ -1,5 +1,6 @@
 #include "emulator/emulated_aspi.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -24,7 +25,10 @@ void answer_disk(ScsiRequestBlock& srb) {
 }  // namespace
 
 EmulatedAspi::EmulatedAspi(std::shared_ptr<Scanner> scanner, bool own_thread)
-    : scanner_(std::move(scanner)), own_thread_(own_thread) {
+    : EmulatedAspi(std::vector<std::shared_ptr<Scanner>>{std::move(scanner)}, own_thread) {}
+
+EmulatedAspi::EmulatedAspi(std::vector<std::shared_ptr<Scanner>> scanners, bool own_thread)
+    : scanners_(std::move(scanners)), own_thread_(own_thread) {
   if (own_thread_) worker_ = std::thread([this] { run(); });
 }
 
@@ -40,17 +44,47 @@ EmulatedAspi::~EmulatedAspi() {
 }
 
 bool EmulatedAspi::has_entry(std::string_view entry) {
-  return entry != scanner_->config().faults.missing_entry &&
+  return entry != scanners_.front()->config().faults.missing_entry &&
          (entry == "GetASPI32SupportInfo" || entry == "SendASPI32Command");
 }
 
+int EmulatedAspi::adapter_of(const Scanner& scanner) {
+  const Faults& f = scanner.config().faults;
+  return f.invalid_adapter && f.adapter == 0 ? 1 : f.adapter;
+}
+
+bool EmulatedAspi::adapter_invalid(int adapter) const {
+  if (adapter != 0) return false;
+  for (const auto& s : scanners_) {
+    if (s->config().faults.invalid_adapter) return true;
+  }
+  return false;
+}
+
 int EmulatedAspi::adapters() const {
-  return scanner_->config().faults.invalid_adapter ? 2 : 1;
+  int count = 1;
+  for (const auto& s : scanners_) count = std::max(count, adapter_of(*s) + 1);
+  return count;
+}
+
+Scanner* EmulatedAspi::scanner_at(int adapter, int target) const {
+  for (const auto& s : scanners_) {
+    const Faults& f = s->config().faults;
+    if (adapter_of(*s) == adapter && f.target == target && !f.no_scanner && s->present()) {
+      return s.get();
+    }
+  }
+  return nullptr;
 }
 
 std::uint32_t EmulatedAspi::get_support_info() {
-  const auto status = static_cast<std::uint32_t>(scanner_->config().faults.support_status);
+  const auto status = static_cast<std::uint32_t>(scanners_.front()->config().faults.support_status);
   return (status << 8) | static_cast<std::uint32_t>(adapters());
+}
+
+std::string EmulatedAspi::device_path(std::uint8_t adapter, std::uint8_t target) {
+  const Scanner* s = scanner_at(adapter, target);
+  return s != nullptr ? "emulated " + s->config().model->name : std::string();
 }
 
 bool EmulatedAspi::holds_hung_request() {
@@ -62,7 +96,7 @@ void EmulatedAspi::send_command(ScsiRequestBlock& srb) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     // The block of a request the manager still holds belongs to the manager.
-    if (&srb == hung_) scanner_->remark("REQUEST BLOCK REUSED WHILE PENDING");
+    if (&srb == hung_) scanners_.front()->remark("REQUEST BLOCK REUSED WHILE PENDING");
   }
   store_status(srb, kSsPending);
   if (!own_thread_) return;
@@ -112,29 +146,32 @@ void EmulatedAspi::run() {
 }
 
 void EmulatedAspi::complete(ScsiRequestBlock& srb) {
-  const Faults& f = scanner_->config().faults;
+  Scanner* scanner = srb.lun == 0 ? scanner_at(srb.host_adapter, srb.target) : nullptr;
+  const Faults& f = (scanner != nullptr ? scanner : scanners_.front().get())->config().faults;
   const bool commit = srb.cdb[0] == 0x3B && srb.data_length == 0;
   const int delay = commit && f.commit_ms >= 0 ? f.commit_ms : f.latency_ms;
   if (delay > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delay));
-  if (commit && f.hang_commit) {
+  if (scanner != nullptr && commit && f.hang_commit) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (hung_ == nullptr) {
       hung_ = &srb;
-      scanner_->remark("COMMIT HANGS");
+      scanner->remark("COMMIT HANGS");
       return;
     }
   }
 
   std::uint8_t status = kSsComp;
-  const int scanner_adapter = f.invalid_adapter ? 1 : 0;
+  bool disk_here = false;  // a scanner on this adapter away from target 0 leaves a disk there
+  for (const auto& s : scanners_) {
+    disk_here = disk_here || (adapter_of(*s) == srb.host_adapter && s->config().faults.target != 0);
+  }
   if (srb.command != kScExecScsiCmd) {
     status = kSsInvalidSrb;
-  } else if (srb.host_adapter >= adapters() || (f.invalid_adapter && srb.host_adapter == 0)) {
+  } else if (srb.host_adapter >= adapters() || adapter_invalid(srb.host_adapter)) {
     status = kSsInvalidHa;
-  } else if (srb.target == f.target && srb.host_adapter == scanner_adapter && !f.no_scanner &&
-             srb.lun == 0 && scanner_->present()) {
+  } else if (scanner != nullptr) {
     const Completion c =
-        scanner_->execute(srb.cdb, srb.cdb_length, srb.data_buffer, srb.data_length);
+        scanner->execute(srb.cdb, srb.cdb_length, srb.data_buffer, srb.data_length);
     srb.target_status = c.target_status;
     if (c.target_status == 2) {
       std::memset(srb.sense, 0, sizeof srb.sense);
@@ -145,7 +182,7 @@ void EmulatedAspi::complete(ScsiRequestBlock& srb) {
       srb.sense[13] = c.sense.ascq;
       status = kSsErr;
     }
-  } else if (srb.target == 0 && f.target != 0 && srb.host_adapter == scanner_adapter) {
+  } else if (srb.target == 0 && disk_here) {
     answer_disk(srb);
   } else {
     srb.host_status = kHostSelectionTimeout;
@@ -156,8 +193,8 @@ void EmulatedAspi::complete(ScsiRequestBlock& srb) {
 
 std::unique_ptr<AspiModule> EmulatedAspiLoader::load(std::string_view) {
   ++loads_;
-  if (scanner_->config().faults.no_manager) return nullptr;
-  return std::make_unique<EmulatedAspi>(scanner_);
+  if (scanners_.front()->config().faults.no_manager) return nullptr;
+  return std::make_unique<EmulatedAspi>(scanners_);
 }
 
 }  // namespace fwload::emulator

@@ -160,7 +160,7 @@ std::string emulator_help() {
       "\n  faults: notready=N door busy=N block=K@P block=K@* busyblock=K@P busyblock=K@* commit\n"
       "          busycommit hangcommit badadapter supportinfo=S noentry=info|send noscanner "
       "gone=N\n"
-      "          nomanager latency=MS commit-ms=MS target=N reset=K";
+      "          nomanager latency=MS commit-ms=MS target=N adapter=A reset=K";
   return text;
 }
 
@@ -230,6 +230,8 @@ std::optional<EmulatorConfig> parse_emulator_config(std::string_view spec, std::
       ok = parse_int(value, f.reset_after_block) && f.reset_after_block >= 0;
     } else if (key == "target") {
       ok = parse_int(value, f.target) && f.target >= 0 && f.target <= 7;
+    } else if (key == "adapter") {
+      ok = parse_int(value, f.adapter) && f.adapter >= 0 && f.adapter <= 7;
     } else {
       ok = false;
     }
@@ -247,7 +249,7 @@ void Scanner::remark(std::string line) {
 }
 
 void Scanner::note(std::string line) {
-  if (sink_ != nullptr) sink_(line);
+  if (sink_) sink_(line);
   log_.push_back(std::move(line));
 }
 

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -65,6 +66,7 @@ struct Faults {
   int latency_ms = 1;            // "latency=MS": time each request takes
   int commit_ms = -1;            // "commit-ms=MS": time the commit takes (default: latency)
   int target = 3;                // "target=N": the scanner's target id
+  int adapter = 0;               // "adapter=A": the host adapter it is on (several scanners)
   int reset_after_block = -1;    // "reset=K": the scanner resets after block K of the first
                                  //   pass: buffers lost, the next command gets UNIT ATTENTION
 };
@@ -111,7 +113,7 @@ class Scanner {
   // Adds a line to the log from the manager's side of the bus.
   void remark(std::string line);
   // Called with each log line as it is written (for the Windows test library's log file).
-  void set_log_sink(void (*sink)(const std::string& line)) { sink_ = sink; }
+  void set_log_sink(std::function<void(const std::string& line)> sink) { sink_ = std::move(sink); }
 
  private:
   void note(std::string line);
@@ -133,7 +135,7 @@ class Scanner {
   int commits_ = 0;
   std::string serial_number_ = "     SN-00012345";
   std::vector<std::uint8_t> set_default_;
-  void (*sink_)(const std::string&) = nullptr;
+  std::function<void(const std::string&)> sink_;
 };
 
 }  // namespace fwload::emulator

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -28,6 +29,23 @@ class AspiModule {
   // manager that accepts the abort but does not give the block back (its status stays
   // pending) may still write into it later.
   virtual void abort(ScsiRequestBlock& srb) = 0;
+
+  // Where the device at an address is reached, for a listing ("/dev/sg2"; "" when the
+  // manager does not say).
+  virtual std::string device_path(std::uint8_t adapter, std::uint8_t target) {
+    static_cast<void>(adapter);
+    static_cast<void>(target);
+    return {};
+  }
+  // Why a device the manager knows at an address cannot be used ("" when it can, or when
+  // nothing is there).
+  virtual std::string device_problem(std::uint8_t adapter, std::uint8_t target) {
+    static_cast<void>(adapter);
+    static_cast<void>(target);
+    return {};
+  }
+  // The manager's name for a listing.
+  virtual std::string manager_name() { return "ASPI manager WNASPI32.DLL"; }
 
   // Takes a block the manager has not given back after an abort: it is never reused, and it
   // stays valid as long as the manager may write into it.

@@ -73,33 +73,53 @@ ImprinterFlags imprinter_flags_of(std::string_view vendor, std::string_view prod
   return f;
 }
 
-int find_scanner(ScsiState& s, ScsiIo& io, bool quiet) {
+namespace {
+
+// Loads the manager if needed and checks it; the number of adapters, or -1 after the message.
+int bind_manager(ScsiState& s, ScsiIo& io) {
   if (!s.aspi_module) {
     s.aspi_module = io.loader.load(kAspiLibraryName);
     if (!s.aspi_module) {
       show_scanner_message(io.ui, kLoadLibraryError);
-      return 0;
+      return -1;
     }
   }
   // The entry points are looked up on every search, so that a manager without them is never
   // called, however often the search is repeated.
   if (!s.aspi_module->has_entry("GetASPI32SupportInfo")) {
     show_scanner_message(io.ui, kSupportInfoMissing);
-    return 0;
+    return -1;
   }
   if (!s.aspi_module->has_entry("SendASPI32Command")) {
     show_scanner_message(io.ui, kSendCommandMissing);
-    return 0;
+    return -1;
   }
   const std::uint32_t info = s.aspi_module->get_support_info();
   if (((info >> 8) & 0xFF) != kSsComp) {
     show_scanner_message(io.ui, kAspiNotInitialized);
-    return 0;
+    return -1;
   }
-  const unsigned adapters = info & 0xFF;
-  for (unsigned adapter = 0; adapter < adapters; ++adapter) {
+  return static_cast<int>(info & 0xFF);
+}
+
+bool is_scanner(const std::array<std::uint8_t, kInquiryLength>& inquiry) {
+  return (inquiry[0] & 0x1F) == kScannerDeviceType && is_known_vendor(bytes_as_text(inquiry, 8, 8));
+}
+
+// Whether the search may ask this address (--target limits it to one).
+bool searched(const ScsiState& s, unsigned adapter, int target) {
+  return !s.search_only || (s.search_only->first == adapter && s.search_only->second == target);
+}
+
+}  // namespace
+
+int find_scanner(ScsiState& s, ScsiIo& io, bool quiet) {
+  const int adapters = bind_manager(s, io);
+  if (adapters < 0) return 0;
+  for (unsigned adapter = 0; adapter < static_cast<unsigned>(adapters); ++adapter) {
     s.host_adapter_id = static_cast<std::uint8_t>(adapter);
     for (int target = 0; target < kTargets; ++target) {
+      if (!searched(s, adapter, target)) continue;
       const std::uint16_t result = inquiry(s, io, static_cast<std::uint8_t>(target));
       if (result == 0x100 + kSsInvalidHa || result == 0x100 + kSsFailedInit) break;
       if (result != 0) continue;
@@ -108,7 +128,7 @@ int find_scanner(ScsiState& s, ScsiIo& io, bool quiet) {
       s.scanner_vendor.assign(vendor);
       s.scanner_product.assign(product);
       s.scanner_revision.assign(bytes_as_text(s.inquiry_data, 32, 4));
-      if ((s.inquiry_data[0] & 0x1F) != kScannerDeviceType || !is_known_vendor(vendor)) continue;
+      if (!is_scanner(s.inquiry_data)) continue;
       s.target_id = static_cast<std::uint8_t>(target);
       s.scanner_model_class = model_class_of(product);
       const ImprinterFlags flags =
@@ -120,6 +140,40 @@ int find_scanner(ScsiState& s, ScsiIo& io, bool quiet) {
   }
   if (!quiet) show_no_target_device(io.ui);
   return 0;
+}
+
+}  // namespace fwload
+
+namespace fwload {
+
+std::optional<std::vector<ScsiDevice>> scan_bus(ScsiState& s, ScsiIo& io) {
+  const int adapters = bind_manager(s, io);
+  if (adapters < 0) return std::nullopt;
+  std::vector<ScsiDevice> found;
+  for (unsigned adapter = 0; adapter < static_cast<unsigned>(adapters); ++adapter) {
+    s.host_adapter_id = static_cast<std::uint8_t>(adapter);
+    for (int target = 0; target < kTargets; ++target) {
+      const std::uint16_t result = inquiry(s, io, static_cast<std::uint8_t>(target));
+      if (result == 0x100 + kSsInvalidHa || result == 0x100 + kSsFailedInit) break;
+      ScsiDevice d;
+      d.adapter = static_cast<std::uint8_t>(adapter);
+      d.target = static_cast<std::uint8_t>(target);
+      d.path = s.aspi_module->device_path(d.adapter, d.target);
+      if (result != 0) {
+        // Nothing answers there, or something the manager cannot reach (and can say why).
+        d.problem = s.aspi_module->device_problem(d.adapter, d.target);
+        if (!d.problem.empty()) found.push_back(d);
+        continue;
+      }
+      d.type = s.inquiry_data[0] & 0x1F;
+      d.vendor = bytes_as_text(s.inquiry_data, 8, 8);
+      d.product = bytes_as_text(s.inquiry_data, 16, 16);
+      d.revision = bytes_as_text(s.inquiry_data, 32, 4);
+      d.scanner = is_scanner(s.inquiry_data);
+      found.push_back(d);
+    }
+  }
+  return found;
 }
 
 }  // namespace fwload

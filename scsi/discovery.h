@@ -2,7 +2,10 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "scsi/scsi_state.h"
 
@@ -18,6 +21,19 @@ int find_scanner(ScsiState& state, ScsiIo& io, bool quiet = false);
 
 // "No Target Device !!" with the caption "Scanner Error".
 void show_no_target_device(Ui& ui);
+
+// A device on the bus as scan_bus finds it.
+struct ScsiDevice {
+  std::uint8_t adapter = 0, target = 0;
+  std::uint8_t type = 0;                  // peripheral device type (6: scanner)
+  std::string vendor, product, revision;  // as the INQUIRY reply gives them
+  bool scanner = false;                   // what find_scanner would choose
+  std::string path;                       // where the manager reaches it ("" if it does not say)
+  std::string problem;                    // why it cannot be used ("" when it answered)
+};
+// Every device that answers INQUIRY on every adapter (targets 0-7, LUN 0), and those the
+// manager knows but cannot reach. Null after the message when the manager cannot be used.
+std::optional<std::vector<ScsiDevice>> scan_bus(ScsiState& state, ScsiIo& io);
 
 // Unloads the manager (the next search loads it again).
 void release_aspi(ScsiState& state);

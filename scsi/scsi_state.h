@@ -6,7 +6,9 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string_view>
+#include <utility>
 
 #include "core/timer_state.h"
 #include "platform/aspi.h"
@@ -47,6 +49,8 @@ struct ScsiState {
   // (AspiModule::keep_abandoned) and a fresh one takes its place.
   std::unique_ptr<ScsiRequestBlock> inquiry_block = std::make_unique<ScsiRequestBlock>();
   std::unique_ptr<ScsiRequestBlock> command_block = std::make_unique<ScsiRequestBlock>();
+  // When set, discovery asks only this (adapter, target).
+  std::optional<std::pair<std::uint8_t, std::uint8_t>> search_only;
   // The longest any request may stay pending (a setting for tests; normally no limit below
   // the commands' own bounds).
   std::chrono::milliseconds request_bound_limit = std::chrono::milliseconds::max();

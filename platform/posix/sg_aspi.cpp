@@ -236,6 +236,19 @@ class SgAspiModule : public AspiModule {
     }
   }
 
+  std::string device_path(std::uint8_t adapter, std::uint8_t target) override {
+    if (adapter >= adapters_.size()) return {};
+    const ScsiRequestBlock probe = address(adapter, target);
+    const SgDevice* d = device_for(probe);
+    return d != nullptr ? d->path : std::string();
+  }
+  std::string device_problem(std::uint8_t adapter, std::uint8_t target) override {
+    const std::string path = device_path(adapter, target);
+    if (path.empty() || open(path)) return {};
+    return access_hint(path, last_open_error_, system_->group_of(path));
+  }
+  std::string manager_name() override { return "Linux SCSI generic driver (/dev/sg*)"; }
+
   // The request is given up at once: its block is the caller's again, ended as aborted, and
   // nothing is written into it or its data when the kernel finishes.
   void abort(ScsiRequestBlock& srb) override {
@@ -251,6 +264,13 @@ class SgAspiModule : public AspiModule {
   }
 
  private:
+  static ScsiRequestBlock address(std::uint8_t adapter, std::uint8_t target) {
+    ScsiRequestBlock srb{};
+    srb.host_adapter = adapter;
+    srb.target = target;
+    return srb;
+  }
+
   // kSsPending when the request can go to a device, else its final status.
   std::uint8_t check(ScsiRequestBlock& srb) {
     if (srb.command != kScExecScsiCmd) return kSsInvalidSrb;
@@ -281,6 +301,7 @@ class SgAspiModule : public AspiModule {
     const int fd = system_->open_device(path);
     if (fd < 0) {
       const int error = errno;
+      last_open_error_ = error;
       if (notice_ && told_->insert(path).second) {
         const std::string hint = access_hint(path, error, system_->group_of(path));
         if (!hint.empty()) notice_(hint);
@@ -300,6 +321,7 @@ class SgAspiModule : public AspiModule {
   std::map<std::string, std::shared_ptr<SgDescriptor>> open_;
   std::mutex mutex_;
   std::vector<std::shared_ptr<SgRequest>> running_;
+  int last_open_error_ = 0;
 };
 
 }  // namespace

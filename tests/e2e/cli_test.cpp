@@ -508,6 +508,49 @@ TEST_F(Cli, InterruptedTransfer) {
   EXPECT_EQ(read_file(path("emulator.log")).find("COMMIT id=0 "), std::string::npos);
 }
 
+// A bench with two scanners: scan lists both; --target loads the one asked for only, and a
+// file for the other model is refused there.
+TEST_F(Cli, TwoScannersScanAndTarget) {
+  generate("five.mot", {"--model", "5"});
+  generate("seven.mot", {"--model", "7"});
+  const std::vector<std::string> bench = {"--emulate", "hvs3600:adapter=0,target=3", "--emulate",
+                                          "hvs2600:adapter=1,target=5"};
+  auto command = [&](std::vector<std::string> args) {
+    fs::remove(path("emulator.log"));
+    args.insert(args.begin(), kCli);
+    args.insert(args.end(), bench.begin(), bench.end());
+    auto e = env();
+    e["FWLOAD_EMULATOR_LOG"] = path("emulator.log");
+    return run(args, e);
+  };
+  RunResult r = command({"scan", "--json"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  std::vector<std::string> scanners;
+  const Json listing = Json::parse(r.out);
+  for (const Json& d : listing["devices"]) {
+    if (d["scanner"] == true) {
+      scanners.push_back(std::to_string(d["adapter"].get<int>()) + ":" +
+                         std::to_string(d["target"].get<int>()) + " " +
+                         d["product"].get<std::string>());
+    }
+  }
+  EXPECT_EQ(scanners, (std::vector<std::string>{"0:3 HV Scanner 3600", "1:5 HV Scanner 2600"}));
+
+  r = command({"transfer", path("seven.mot"), "--target", "1:5"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  std::string log = read_file(path("emulator.log"));
+  EXPECT_EQ(log.find("0:3 WRITE BUFFER"), std::string::npos) << log;
+  EXPECT_NE(log.find("1:5 COMMIT id=0 "), std::string::npos) << log;
+
+  r = command({"transfer", path("five.mot"), "--target", "1:5"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.err, "DownLoad Message: This file cannot use with the current scanner !\n");
+  EXPECT_EQ(read_file(path("emulator.log")).find("WRITE BUFFER"), std::string::npos);
+  // An address with no scanner: the usual message, nothing sent.
+  r = command({"transfer", path("five.mot"), "--target", "1:0"});
+  EXPECT_EQ(r.err, "Scanner Error: No Target Device !!\n");
+}
+
 TEST_F(Cli, EmulatorUsage) {
   const RunResult help = cli({"info", "--emulate", "help"});
   EXPECT_EQ(help.exit_code, 0);

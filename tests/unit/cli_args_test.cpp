@@ -42,8 +42,14 @@ TEST(CliArgs, EmulateHelpNeedsNoCommand) {
   const CliParse p = parse({"--emulate", "help"});
   ASSERT_TRUE(p.error.empty()) << p.error;
   EXPECT_EQ(p.args.command, CliArgs::Command::Info);
-  EXPECT_EQ(p.args.emulate, "help");
+  EXPECT_EQ(p.args.emulate, std::vector<std::string>{"help"});
   EXPECT_FALSE(parse({"--emulate", "hvs3600"}).error.empty());
+  // Several scanners, and the one address to ask.
+  const CliParse two = parse({"transfer", "a.mot", "--emulate", "hvs3600", "--emulate",
+                              "hvs2600:adapter=1", "--target", "1:3"});
+  ASSERT_TRUE(two.error.empty()) << two.error;
+  EXPECT_EQ(two.args.emulate.size(), 2u);
+  EXPECT_EQ(two.args.target, std::make_pair(std::uint8_t{1}, std::uint8_t{3}));
 }
 
 TEST(CliArgs, UsageErrors) {
@@ -56,6 +62,10 @@ TEST(CliArgs, UsageErrors) {
                                                   {"identify", "a.mot", "-o", "x.sum"},
                                                   {"frobnicate", "a.mot"},
                                                   {"identify", "a.mot", "--bogus"},
+                                                  {"transfer", "a.mot", "--target", "1"},
+                                                  {"transfer", "a.mot", "--target", "1:256"},
+                                                  {"identify", "a.mot", "--target", "0:3"},
+                                                  {"scan", "a.mot"},
                                                   // found by fuzz_command_line
                                                   {"identify", ""},
                                                   {"transfer", "", "--emulate", "hvs3600"}}) {

@@ -315,6 +315,10 @@ TEST_F(SgAspiTest, ADeviceThatCannotBeOpenedSaysWhy) {
     if (error == EBUSY) {
       EXPECT_NE(notices[0].find("another program holds it"), std::string::npos);
     }
+    // What scan shows for that address: the device and, for an access problem, why.
+    EXPECT_EQ(aspi->device_path(0, 0), "/dev/sg0");
+    EXPECT_EQ(aspi->device_problem(0, 0), error == ENOENT ? "" : notices[0]);
+    EXPECT_EQ(aspi->device_path(0, 1), "");
   }
 }
 
