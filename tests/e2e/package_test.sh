@@ -22,7 +22,45 @@ got=$("$work/prefix/bin/fwload-cli" --version)
 "$work/prefix/bin/fwgen" --model 5 -o "$work/a.mot"
 "$work/prefix/bin/fwload-cli" identify "$work/a.mot" >/dev/null || fail "installed fwload-cli"
 
-(cd "$win" && cpack >/dev/null)
+# The .deb: what cmake --install installs, plus the man page, completion, udev rule and the
+# maintainer scripts; extracted, its fwload-cli runs and its man page renders.
+(cd "$native" && cpack -G DEB -B "$work/deb" >/dev/null)
+deb=$(find "$work/deb" -maxdepth 1 -name "fwload_${version}-1_*.deb" | head -n 1)
+if [ -z "$deb" ]; then
+  fail "no fwload_${version}-1_<arch>.deb"
+else
+  dpkg-deb -x "$deb" "$work/debroot"
+  for f in usr/bin/fwload-cli usr/bin/fwscanner usr/bin/fwgen usr/share/doc/fwload/README.md \
+    usr/share/man/man1/fwload-cli.1.gz usr/share/bash-completion/completions/fwload-cli \
+    usr/lib/udev/rules.d/60-fwload.rules; do
+    [ -f "$work/debroot/$f" ] || fail ".deb does not hold $f"
+  done
+  got=$("$work/debroot/usr/bin/fwload-cli" --version)
+  [[ $got == "fwload-cli $version "* ]] || fail "packaged fwload-cli --version: $got"
+  "$work/debroot/usr/bin/fwload-cli" identify "$work/a.mot" >/dev/null || fail "packaged identify"
+  page=$(MANWIDTH=100 man -l "$work/debroot/usr/share/man/man1/fwload-cli.1.gz" 2>&1)
+  for section in SYNOPSIS "EXIT STATUS" FILES EXAMPLES; do
+    grep -q "^$section" <<<"$page" || fail "the man page has no $section"
+  done
+  grep -q '130' <<<"$page" || fail "the man page does not give exit status 130"
+  # The completion offers the models the packaged fwload-cli lists.
+  got=$(PATH="$work/debroot/usr/bin:$PATH" bash -c 'source /usr/share/bash-completion/bash_completion
+    source "$1"
+    COMP_WORDS=(fwload-cli info --emulate hvs36); COMP_CWORD=3
+    COMP_LINE="fwload-cli info --emulate hvs36"; COMP_POINT=${#COMP_LINE}
+    _fwload_cli fwload-cli hvs36 --emulate; echo "${COMPREPLY[*]}"' _ \
+    "$work/debroot/usr/share/bash-completion/completions/fwload-cli")
+  [ "$got" = "hvs3600 hvs3600-pre hvs3600-plain" ] || fail "completion of --emulate: $got"
+  control=$(dpkg-deb -I "$deb")
+  grep -q '^ Maintainer: ' <<<"$control" || fail ".deb has no maintainer"
+  mkdir "$work/control"
+  dpkg-deb -e "$deb" "$work/control"
+  for script in postinst postrm; do
+    [ -x "$work/control/$script" ] && sh -n "$work/control/$script" || fail ".deb $script"
+  done
+fi
+
+(cd "$win" && cpack -G ZIP >/dev/null)
 bits=32
 [ -f "$win/fwload-$version-win64.zip" ] && bits=64
 zip=$win/fwload-$version-win$bits.zip
