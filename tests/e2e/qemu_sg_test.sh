@@ -2,7 +2,7 @@
 # fwload-cli against a real kernel SCSI stack: Debian's kernel boots under QEMU (software
 # emulation) from an initramfs of static busybox and the statically linked fwload-cli; the sg
 # driver and scsi_debug, posing as an HV Scanner 3600, put a real /dev/sg0 behind sysfs and
-# SG_IO. Checks: info finds the scanner; a transfer reaches WRITE BUFFER and reports the
+# SG_IO. Checks: info and scan find the scanner (and scan, as a user without rights, why not); a transfer reaches WRITE BUFFER and reports the
 # device's own sense (scsi_debug raises UNIT ATTENTION 3F/16 after every mode-5 WRITE BUFFER, so
 # its download cannot complete); a user without rights on /dev/sg0 is told why; a command that
 # outlives the request bound is abandoned and the CLI ends at once while the kernel holds it.
@@ -61,7 +61,9 @@ export XDG_CONFIG_HOME=/tmp
 # The console's reset sequences end before the first marker's line.
 echo
 echo "== info"; fwload-cli info 2>&1; echo "== rc \$?"
+echo "== scan"; fwload-cli scan 2>&1; echo "== rc \$?"
 echo "== transfer"; fwload-cli transfer /five.mot 2>&1; echo "== rc \$?"
+echo "== userscan"; su -s /bin/sh -c 'XDG_CONFIG_HOME=/tmp fwload-cli scan' tech 2>&1; echo "== rc \$?"
 echo "== user"; su -s /bin/sh -c 'XDG_CONFIG_HOME=/tmp fwload-cli info' tech 2>&1; echo "== rc \$?"
 # 2500 jiffies at 250 Hz: every TEST UNIT READY takes 10 s (INQUIRY is answered at once); the
 # bound gives up on each after 0.2 s, and the readiness loop ends after 11 of them.
@@ -91,6 +93,13 @@ info=$(section info)
 [ "$(rc info)" = 0 ] || fail "info exit $(rc info): $info"
 grep -q 'Products ID : *HV Scanner 3600' <<<"$info" || fail "info did not find the scanner: $info"
 grep -q 'Current SCSI Host ID : *#0' <<<"$info" || fail "info host row: $info"
+
+scan=$(section scan)
+grep -q '^0:0  type 6  ORVEL     HV Scanner 3600   2.10  supported scanner  /dev/sg0$' <<<"$scan" ||
+  fail "scan: $scan"
+userscan=$(section userscan)
+grep -q "^0:0  /dev/sg0 cannot be opened: Permission denied" <<<"$userscan" ||
+  fail "scan as a user without rights: $userscan"
 
 transfer=$(section transfer)
 [ "$(rc transfer)" = 1 ] || fail "transfer exit $(rc transfer): $transfer"
