@@ -5,13 +5,16 @@
 //             [--image-out FILE] [--log FILE]
 //
 // Runs until it is sent SIGTERM or SIGINT. With --pace it takes and delivers bytes at the line
-// rate of 19200 baud, 8 data bits, even parity, 1 stop bit (11 bits a byte).
+// rate of 19200 baud, 8 data bits, even parity, 1 stop bit (11 bits a byte), each direction
+// paced to absolute deadlines so that a late wake-up never adds up. On exit it reports the
+// bytes carried each way and the time from the first byte to the last (stdout and the log).
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -30,7 +33,41 @@ void on_signal(int) {
   g_stop = 1;
 }
 
-constexpr auto kByteTime = std::chrono::microseconds(11'000'000 / 19200);
+using Clock = std::chrono::steady_clock;
+// One byte at 19200 baud with 11 bits a byte: 572.9 us.
+constexpr auto kByteTime = std::chrono::nanoseconds(11'000'000'000LL / 19200);
+
+// One direction of the line: a byte is taken or delivered one byte time after the later of
+// the previous byte's deadline and the moment it was there to go.
+struct Direction {
+  Clock::time_point free{};
+  std::uint64_t bytes = 0;
+  Clock::time_point deadline(Clock::time_point moment) {
+    free = std::max(free, moment) + kByteTime;
+    ++bytes;
+    return free;
+  }
+};
+
+struct Line {
+  bool pace = false;
+  Direction in, out;  // host to scanner, scanner to host
+  Clock::time_point first{}, last{};
+  void carried(Clock::time_point moment) {
+    if (in.bytes + out.bytes == 1) first = moment;
+    last = moment;
+  }
+  std::string report() const {
+    const double seconds = std::chrono::duration<double>(last - first).count();
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "line: %llu bytes host to scanner, %llu bytes scanner to host, %.6f s from the "
+                  "first byte to the last",
+                  static_cast<unsigned long long>(in.bytes),
+                  static_cast<unsigned long long>(out.bytes), seconds);
+    return text;
+  }
+};
 
 const char* kUsage =
     "usage: fwscanner --serial LINK [--model mv730|other] [--fault FAULT,...] [--pace]\n"
@@ -38,14 +75,21 @@ const char* kUsage =
     "  faults: silent nak=K error=K nostx biglen busy=N writing=N noimprinter shortid=N\n"
     "          reset=K\n";
 
-bool write_all(int fd, const std::uint8_t* data, std::size_t size, bool pace) {
+bool write_all(int fd, const std::uint8_t* data, std::size_t size, Line& line) {
   std::size_t sent = 0;
+  const Clock::time_point written = Clock::now();
+  std::uint64_t delivered = line.out.bytes;  // bytes out whose deadline was kept
   while (sent < size && !g_stop) {
-    const std::size_t chunk = pace ? 1 : size - sent;
+    const std::size_t chunk = line.pace ? 1 : size - sent;
+    if (line.pace && line.out.bytes == delivered) {
+      std::this_thread::sleep_until(line.out.deadline(written));
+    }
     const ssize_t n = write(fd, data + sent, chunk);
     if (n > 0) {
+      if (!line.pace) line.out.bytes += static_cast<std::size_t>(n);
+      delivered = line.out.bytes;
       sent += static_cast<std::size_t>(n);
-      if (pace) std::this_thread::sleep_for(kByteTime);
+      line.carried(Clock::now());
     } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
       return false;
     } else {
@@ -60,7 +104,7 @@ bool write_all(int fd, const std::uint8_t* data, std::size_t size, bool pace) {
 
 int main(int argc, char** argv) {
   std::string link, model = "mv730", faults, image_out, log_path;
-  bool pace = false;
+  Line line;
   for (int i = 1; i < argc; ++i) {
     const std::string_view a = argv[i];
     auto value = [&]() -> std::string {
@@ -77,7 +121,7 @@ int main(int argc, char** argv) {
     else if (a == "--fault")
       faults = value();
     else if (a == "--pace")
-      pace = true;
+      line.pace = true;
     else if (a == "--image-out")
       image_out = value();
     else if (a == "--log")
@@ -155,17 +199,25 @@ int main(int argc, char** argv) {
     }
     last_traffic = std::chrono::steady_clock::now();
     at_rest = false;
-    // Paced, a byte at a time as the line would bring it; else what is there.
-    const ssize_t n = read(master, buffer, pace ? 1 : sizeof buffer);
+    // What is there; paced, each byte is taken at its deadline as the line would bring it.
+    const ssize_t n = read(master, buffer, sizeof buffer);
     if (n <= 0) {
       // No one has the terminal open right now: wait for the tool to open it again.
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
       continue;
     }
-    if (pace) std::this_thread::sleep_for(kByteTime * n);
-    const std::vector<std::uint8_t> reply =
-        scanner.receive(std::span<const std::uint8_t>(buffer, static_cast<std::size_t>(n)));
-    if (!reply.empty()) write_all(master, reply.data(), reply.size(), pace);
+    const Clock::time_point arrived = Clock::now();
+    for (ssize_t i = 0; i < n && !g_stop; ++i) {
+      if (line.pace) {
+        std::this_thread::sleep_until(line.in.deadline(arrived));
+      } else {
+        ++line.in.bytes;
+      }
+      line.carried(Clock::now());
+      const std::vector<std::uint8_t> answer = scanner.receive(std::span(buffer + i, 1));
+      // A reply goes out at once, before the next byte is taken (the protocol waits for it).
+      if (!answer.empty()) write_all(master, answer.data(), answer.size(), line);
+    }
     if (log != nullptr) {
       for (; logged < scanner.log().size(); ++logged) {
         std::fprintf(log, "%s\n", scanner.log()[logged].c_str());
@@ -181,7 +233,12 @@ int main(int argc, char** argv) {
     }
     if (!scanner.image_complete()) image_written = false;
   }
-  if (log != nullptr) std::fclose(log);
+  const std::string report = line.report();
+  std::printf("%s\n", report.c_str());
+  if (log != nullptr) {
+    std::fprintf(log, "%s\n", report.c_str());
+    std::fclose(log);
+  }
   unlink(link.c_str());
   if (keep >= 0) close(keep);
   close(master);

@@ -3,7 +3,10 @@
 // have come, or after 500 ms with what has; a write the line holds back returns short after
 // 500 ms. (Returning the first byte or two of a status reply at once would make the poll wait
 // for ten more bytes than the reply has: a line at 19200 baud brings a byte every 0.57 ms.)
+#include "platform/posix/posix_serial.h"
+
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -14,8 +17,6 @@
 
 #include <cerrno>
 #include <chrono>
-
-#include "platform/serial_device.h"
 
 namespace fwload {
 namespace {
@@ -28,13 +29,33 @@ int remaining_ms(Clock::time_point deadline) {
   return left > 0 ? static_cast<int>(left) : 0;
 }
 
+class LinuxSerialSystem : public SerialSystem {
+ public:
+  int ioctl(int fd, unsigned long request, void* arg) override { return ::ioctl(fd, request, arg); }
+};
+
 class PosixSerialPort : public SerialPort {
  public:
-  explicit PosixSerialPort(int fd) : fd_(fd) {}
+  PosixSerialPort(int fd, std::shared_ptr<SerialSystem> system)
+      : fd_(fd), system_(std::move(system)) {
+    // Low latency where the driver has it (USB serial adapters, UARTs); a pseudo-terminal or a
+    // driver that refuses keeps its setting and the port works as it is.
+    serial_struct s{};
+    if (system_->ioctl(fd_, TIOCGSERIAL, &s) == 0 && (s.flags & ASYNC_LOW_LATENCY) == 0) {
+      s.flags |= ASYNC_LOW_LATENCY;
+      if (system_->ioctl(fd_, TIOCSSERIAL, &s) == 0) {
+        s.flags &= ~ASYNC_LOW_LATENCY;
+        restore_ = s;
+        low_latency_set_ = true;
+      }
+    }
+  }
   ~PosixSerialPort() override {
+    // The driver's setting as it was before us.
+    if (low_latency_set_) (void)system_->ioctl(fd_, TIOCSSERIAL, &restore_);
     // Exclusive use ends with our use: the terminal may stay open elsewhere (a pseudo-terminal
     // whose other side keeps it), and the flag would shut out the next operation.
-    (void)ioctl(fd_, TIOCNXCL);
+    (void)system_->ioctl(fd_, TIOCNXCL, nullptr);
     ::close(fd_);
   }
 
@@ -93,7 +114,7 @@ class PosixSerialPort : public SerialPort {
   void set_dtr(bool raised) override {
     int bits = TIOCM_DTR;
     // A pseudo-terminal has no modem lines; the result is not needed, as on Windows.
-    (void)ioctl(fd_, raised ? TIOCMBIS : TIOCMBIC, &bits);
+    (void)system_->ioctl(fd_, raised ? TIOCMBIS : TIOCMBIC, &bits);
   }
 
   int read(std::uint8_t* buffer, std::size_t size) override {
@@ -149,11 +170,15 @@ class PosixSerialPort : public SerialPort {
   }
 
   int fd_;
+  std::shared_ptr<SerialSystem> system_;
   SerialTimeouts timeouts_;
+  serial_struct restore_{};
+  bool low_latency_set_ = false;
 };
 
 class PosixSerialDevices : public SerialDevices {
  public:
+  explicit PosixSerialDevices(std::shared_ptr<SerialSystem> system) : system_(std::move(system)) {}
   std::unique_ptr<SerialPort> open(const std::string& name) override {
     const int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return nullptr;
@@ -162,15 +187,22 @@ class PosixSerialDevices : public SerialDevices {
       ::close(fd);
       return nullptr;
     }
-    (void)ioctl(fd, TIOCEXCL);
-    return std::make_unique<PosixSerialPort>(fd);
+    (void)system_->ioctl(fd, TIOCEXCL, nullptr);
+    return std::make_unique<PosixSerialPort>(fd, system_);
   }
+
+ private:
+  std::shared_ptr<SerialSystem> system_;
 };
 
 }  // namespace
 
+std::unique_ptr<SerialDevices> make_posix_serial_devices(std::shared_ptr<SerialSystem> system) {
+  return std::make_unique<PosixSerialDevices>(std::move(system));
+}
+
 std::unique_ptr<SerialDevices> make_platform_serial_devices() {
-  return std::make_unique<PosixSerialDevices>();
+  return make_posix_serial_devices(std::make_shared<LinuxSerialSystem>());
 }
 
 }  // namespace fwload

@@ -3,9 +3,10 @@
 # emulation) from an initramfs of static busybox and the statically linked fwload-cli; the sg
 # driver and scsi_debug, posing as an HV Scanner 3600, put a real /dev/sg0 behind sysfs and
 # SG_IO. Checks: info and scan find the scanner (scan, as a user without rights, says why
-# not); a transfer reaches WRITE BUFFER and reports the device's own sense (scsi_debug raises UNIT ATTENTION 3F/16 after every mode-5 WRITE BUFFER, so
-# its download cannot complete); a user without rights on /dev/sg0 is told why; a command that
-# outlives the request bound is abandoned and the CLI ends at once while the kernel holds it.
+# not); a transfer reaches WRITE BUFFER and reports the device's own sense (scsi_debug raises
+# UNIT ATTENTION 3F/16 after every mode-5 WRITE BUFFER, so its download cannot complete); a
+# user without rights on /dev/sg0 is told why; a command that outlives the request bound is
+# abandoned and the CLI ends at once while the kernel holds it.
 # Usage: qemu_sg_test.sh FWLOAD_CLI FWGEN
 set -euo pipefail
 cli=$(realpath "$1") fwgen=$(realpath "$2")

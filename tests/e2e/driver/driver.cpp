@@ -140,9 +140,12 @@ void sweep_boxes() {
   std::exit(3);
 }
 
+DWORD g_wait_ms = kWaitMs;  // "timeout MS" changes it for the waits that follow
+
 // Waits until `done` holds, recording message boxes meanwhile.
 template <typename Done>
-void wait_for(const std::string& what, Done done, DWORD timeout = kWaitMs) {
+void wait_for(const std::string& what, Done done, DWORD timeout = 0) {
+  if (timeout == 0) timeout = g_wait_ms;
   const DWORD start = GetTickCount();
   for (;;) {
     sweep_boxes();
@@ -312,6 +315,8 @@ void run(const std::string& line) {
   } else if (verb == "box") {
     wait_for("message box", [] { return g_boxes_seen > g_boxes_claimed; });
     ++g_boxes_claimed;
+  } else if (verb == "timeout") {
+    g_wait_ms = static_cast<DWORD>(std::atoi(rest.c_str()));
   } else if (verb == "sleep") {
     const DWORD ms = static_cast<DWORD>(std::atoi(rest.c_str()));
     const DWORD start = GetTickCount();
