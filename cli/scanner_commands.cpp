@@ -43,12 +43,28 @@ std::string product_name(const ScsiState& scsi) {
 
 }  // namespace
 
-int transfer(const CliArgs& args, CliEnv& env) {
+// What every scanner command sets up: the SCSI access (the platform's manager or --emulate),
+// the console with the one-second tick, and the SCSI state with the command's choices.
+struct ScannerSession {
+  ScannerSession(const CliArgs& args, CliEnv& env)
+      : ui(env.err, env.err_is_terminal), status(scsi_access(args, env, access)) {
+    ui.set_timer(&timer);
+    prepare_scsi_state(scsi, args);
+  }
+  ScsiIo io() { return ScsiIo{ui, *access.loader, timer}; }
+
   ScsiAccess access;
-  if (const int status = scsi_access(args, env, access); status >= 0) return status;
-  ConsoleUi ui(env.err, env.err_is_terminal);
+  ConsoleUi ui;
   TimerState timer;
-  ui.set_timer(&timer);
+  ScsiState scsi;
+  int status;  // -1: the command goes on; else its exit status
+};
+
+int transfer(const CliArgs& args, CliEnv& env) {
+  ScannerSession session(args, env);
+  if (session.status >= 0) return session.status;
+  ConsoleUi& ui = session.ui;
+  TimerState& timer = session.timer;
   FirmwareIo io{ui, env.profile, env.fs};
   FirmwareState state;
   if (!open_for_cli(state, io, ui, absolute_path(args.file))) return kExitFailure;
@@ -88,9 +104,8 @@ int transfer(const CliArgs& args, CliEnv& env) {
     print_versions_after(env, ReadScannerInfoSerial(serial, serial_io), state);
     return std::fflush(env.out) == 0 ? kExitOk : kExitFailure;
   }
-  ScsiState scsi;
-  prepare_scsi_state(scsi, args);
-  ScsiIo scsi_io{ui, *access.loader, timer};
+  ScsiState& scsi = session.scsi;
+  ScsiIo scsi_io = session.io();
   if (args.dry_run) {
     const int buffer = plan_download_over_scsi(scsi, scsi_io, state, args.post ? 1 : 0);
     if (buffer < 0) return failed();
@@ -118,11 +133,10 @@ int transfer(const CliArgs& args, CliEnv& env) {
 }
 
 int info(const CliArgs& args, CliEnv& env) {
-  ScsiAccess access;
-  if (const int status = scsi_access(args, env, access); status >= 0) return status;
-  ConsoleUi ui(env.err, env.err_is_terminal);
-  TimerState timer;
-  ui.set_timer(&timer);
+  ScannerSession session(args, env);
+  if (session.status >= 0) return session.status;
+  ConsoleUi& ui = session.ui;
+  TimerState& timer = session.timer;
   // The About dialog's groups, top to bottom: program, opened file, scanner, host.
   std::vector<std::pair<std::string, std::string>> program_rows;
   if (!args.file.empty()) {
@@ -138,10 +152,8 @@ int info(const CliArgs& args, CliEnv& env) {
     SerialIo io{ui, env.serial, timer, PortList{0, {args.serial}}};
     rows = ReadScannerInfoSerial(serial, io);
   } else {
-    ScsiState scsi;
-    prepare_scsi_state(scsi, args);
-    ScsiIo io{ui, *access.loader, timer};
-    rows = read_scanner_info_scsi(scsi, io);
+    ScsiIo io = session.io();
+    rows = read_scanner_info_scsi(session.scsi, io);
   }
   std::vector<std::pair<std::string, std::string>> scanner_rows = {{"Vendor ID :", rows.vendor},
                                                                    {"Products ID :", rows.product}};
@@ -193,13 +205,11 @@ int prepare_service(ScsiState& scsi, ScsiIo& io) {
 }
 
 int set_default(const CliArgs& args, CliEnv& env) {
-  ScsiAccess access;
-  if (const int status = scsi_access(args, env, access); status >= 0) return status;
-  ConsoleUi ui(env.err, env.err_is_terminal);
-  TimerState timer;
-  ScsiState scsi;
-  prepare_scsi_state(scsi, args);
-  ScsiIo io{ui, *access.loader, timer};
+  ScannerSession session(args, env);
+  if (session.status >= 0) return session.status;
+  ConsoleUi& ui = session.ui;
+  ScsiState& scsi = session.scsi;
+  ScsiIo io = session.io();
   if (const int status = prepare_service(scsi, io); status >= 0) return status;
   const Region region = args.region == "us"       ? Region::Us
                         : args.region == "europe" ? Region::Europe
@@ -213,14 +223,12 @@ int set_default(const CliArgs& args, CliEnv& env) {
 }
 
 int serial_number(const CliArgs& args, CliEnv& env) {
-  ScsiAccess access;
-  if (const int status = scsi_access(args, env, access); status >= 0) return status;
-  ConsoleUi ui(env.err, env.err_is_terminal);
+  ScannerSession session(args, env);
+  if (session.status >= 0) return session.status;
+  ConsoleUi& ui = session.ui;
   if (!serial_number_fits(args.serial_number, ui)) return kExitFailure;
-  TimerState timer;
-  ScsiState scsi;
-  prepare_scsi_state(scsi, args);
-  ScsiIo io{ui, *access.loader, timer};
+  ScsiState& scsi = session.scsi;
+  ScsiIo io = session.io();
   if (const int status = prepare_service(scsi, io); status >= 0) return status;
   const auto capability = read_capability(scsi, io);
   if (!keeps_serial_number(scsi, capability)) {
@@ -240,13 +248,10 @@ int serial_number(const CliArgs& args, CliEnv& env) {
 }
 
 int scan(const CliArgs& args, CliEnv& env) {
-  ScsiAccess access;
-  if (const int status = scsi_access(args, env, access); status >= 0) return status;
-  ConsoleUi ui(env.err, env.err_is_terminal);
-  TimerState timer;
-  ScsiState scsi;
-  prepare_scsi_state(scsi, args);
-  ScsiIo io{ui, *access.loader, timer};
+  ScannerSession session(args, env);
+  if (session.status >= 0) return session.status;
+  ScsiState& scsi = session.scsi;
+  ScsiIo io = session.io();
   const auto devices = scan_bus(scsi, io);
   if (!devices) return kExitFailure;
   const std::string manager = scsi.aspi_module->manager_name();
