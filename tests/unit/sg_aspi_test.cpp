@@ -7,12 +7,14 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <mutex>
 #include <set>
 #include <thread>
 
+#include "cli/console_ui.h"
 #include "scsi/commands.h"
 #include "tests/unit/test_support.h"
 
@@ -292,6 +294,35 @@ TEST_F(SgAspiTest, SlowAndAbandonedRequests) {
   for (std::uint8_t b : buffer) EXPECT_EQ(b, 0);
   EXPECT_EQ(load_status(*block), kSsAborted);
   EXPECT_EQ(block->target_status, 0);
+}
+
+// A commit the kernel holds for a while: the console's writing countdown goes on meanwhile.
+TEST_F(SgAspiTest, TheCountdownTicksWhileTheKernelHoldsTheCommit) {
+  sg->answer = [](sg_io_hdr_t&) {
+    std::this_thread::sleep_for(1200ms);
+    return 0;
+  };
+  std::FILE* err = std::tmpfile();
+  ASSERT_NE(err, nullptr);
+  ConsoleUi ui(err, /*draw_progress=*/false);
+  TimerState timer;
+  ui.set_timer(&timer);
+  SgAspiLoader loader(sg);
+  ScsiIo io{ui, loader, timer};
+  ScsiState state;
+  state.aspi_module = loader.load("WNASPI32.DLL");
+  state.host_adapter_id = 1;
+  timer.WritingSecondsLeft = 16;
+  timer.WritingCountdownActive = 1;
+  std::uint8_t none = 0;
+  EXPECT_EQ(write_buffer(state, io, 4, 0, &none, 0, 0), 0);
+  // One tick at once and one a second later, while the request was still in the kernel.
+  EXPECT_EQ(timer.WritingSecondsLeft, 14);
+  std::rewind(err);
+  char line[64] = {};
+  ASSERT_NE(std::fgets(line, sizeof line, err), nullptr);
+  EXPECT_STREQ(line, "Now Writing... 15 SEC\n");
+  std::fclose(err);
 }
 
 TEST_F(SgAspiTest, ADeviceThatCannotBeOpenedSaysWhy) {
