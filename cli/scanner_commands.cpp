@@ -34,14 +34,16 @@ void print_versions_after(CliEnv& env, const ScannerRows& rows, const FirmwareSt
   std::fprintf(env.out, "File Version : %s\n", file.file_version.c_str());
 }
 
-// The product name from the INQUIRY reply without its blank padding.
-std::string product_name(const ScsiState& scsi) {
-  std::string product(scsi.scanner_product.view());
-  product.erase(product.find_last_not_of(' ') + 1);
-  return product;
+// An INQUIRY text without its blank padding.
+std::string trimmed(std::string_view text) {
+  std::string out(text);
+  out.erase(out.find_last_not_of(' ') + 1);
+  return out;
 }
 
-}  // namespace
+std::string product_name(const ScsiState& scsi) {
+  return trimmed(scsi.scanner_product.view());
+}
 
 // What every scanner command sets up: the SCSI access (the platform's manager or --emulate),
 // the console with the one-second tick, and the SCSI state with the command's choices.
@@ -59,6 +61,8 @@ struct ScannerSession {
   ScsiState scsi;
   int status;  // -1: the command goes on; else its exit status
 };
+
+}  // namespace
 
 int transfer(const CliArgs& args, CliEnv& env) {
   ScannerSession session(args, env);
@@ -255,10 +259,6 @@ int scan(const CliArgs& args, CliEnv& env) {
   const auto devices = scan_bus(scsi, io);
   if (!devices) return kExitFailure;
   const std::string manager = scsi.aspi_module->manager_name();
-  auto trimmed = [](std::string text) {
-    text.erase(text.find_last_not_of(' ') + 1);
-    return text;
-  };
   if (args.json) {
     Json list = Json::array();
     for (const ScsiDevice& d : *devices) {

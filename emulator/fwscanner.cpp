@@ -78,16 +78,17 @@ const char* kUsage =
 bool write_all(int fd, const std::uint8_t* data, std::size_t size, Line& line) {
   std::size_t sent = 0;
   const Clock::time_point written = Clock::now();
-  std::uint64_t delivered = line.out.bytes;  // bytes out whose deadline was kept
+  bool due = false;  // paced: the next byte's deadline has been kept, it waits to be written
   while (sent < size && !g_stop) {
     const std::size_t chunk = line.pace ? 1 : size - sent;
-    if (line.pace && line.out.bytes == delivered) {
+    if (line.pace && !due) {
       std::this_thread::sleep_until(line.out.deadline(written));
+      due = true;
     }
     const ssize_t n = write(fd, data + sent, chunk);
     if (n > 0) {
       if (!line.pace) line.out.bytes += static_cast<std::size_t>(n);
-      delivered = line.out.bytes;
+      due = false;
       sent += static_cast<std::size_t>(n);
       line.carried(Clock::now());
     } else if (n < 0 && errno != EAGAIN && errno != EINTR) {

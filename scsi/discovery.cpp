@@ -142,10 +142,6 @@ int find_scanner(ScsiState& s, ScsiIo& io, bool quiet) {
   return 0;
 }
 
-}  // namespace fwload
-
-namespace fwload {
-
 std::optional<std::vector<ScsiDevice>> scan_bus(ScsiState& s, ScsiIo& io) {
   const int adapters = bind_manager(s, io);
   if (adapters < 0) return std::nullopt;

@@ -4,7 +4,8 @@ namespace fwload {
 namespace {
 
 constexpr ScannerModel kModels[] = {
-    // vendor      product            class  imprinter                   service
+    // vendor, product, class, imprinter rule, service, firmware name, kind, family length
+    // (in the order a product is matched: "TR-MM73" before "TR-MM").
     {"Q.T.R.  ", "TR-MM73", 2, ImprinterRule::MM730n, false, "", 0, 0},
     {"Q.T.R.  ", "TR-MM", 1, ImprinterRule::None, false, "", 0, 0},
     {"ZENTARIO", "TR-M316", 3, ImprinterRule::SuffixAt9, false, "", 0, 0},
