@@ -14,12 +14,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
-#include <mutex>
 #include <set>
-#include <thread>
 #include <utility>
 
 #include "platform/aspi_loader.h"
+#include "platform/detached_request.h"
 
 namespace fwload {
 namespace {
@@ -95,51 +94,34 @@ struct SgDescriptor {
   int fd;
 };
 
-// One request as the kernel sees it. The CDB, the data and the sense bytes are the request's
-// own copies: the caller's block and buffers are written only at completion, and only while
-// the caller still waits for it (`srb` is null once it has given up).
-struct SgRequest {
-  std::mutex mutex;
-  ScsiRequestBlock* srb = nullptr;
-  std::uint8_t* caller_data = nullptr;
+// One request as the kernel sees it: its CDB and sense bytes are its own, as its data is.
+struct SgRequest : DetachedRequest {
+  explicit SgRequest(ScsiRequestBlock& srb) : DetachedRequest(srb, 1) {}
   std::array<std::uint8_t, 16> cdb{};
-  std::vector<std::uint8_t> data;
   std::array<std::uint8_t, sizeof(ScsiRequestBlock::sense)> sense{};
   sg_io_hdr_t header{};
-  bool data_in = false;
-  bool ended = false;
 };
 
 void run_request(const std::shared_ptr<SgRequest>& r, const std::shared_ptr<SgDescriptor>& device) {
   const int rc = device->system->sg_io(device->fd, r->header);
-  std::lock_guard<std::mutex> lock(r->mutex);
-  r->ended = true;
-  ScsiRequestBlock* srb = r->srb;
-  if (srb == nullptr) return;  // abandoned: nothing of the caller's is touched
-  r->srb = nullptr;
-  if (rc != 0) {
-    srb->host_status = kHostBusReset;
-    store_status(*srb, kSsErr);
-    return;
-  }
   const sg_io_hdr_t& h = r->header;
-  // A short data phase is no error: what came is handed over, the rest of the caller's
-  // (cleared) buffer stays as it was.
-  if (r->data_in && r->caller_data != nullptr) {
-    const int resid = h.resid > 0 ? h.resid : 0;
-    const std::size_t got =
-        r->data.size() - std::min(r->data.size(), static_cast<std::size_t>(resid));
-    std::memcpy(r->caller_data, r->data.data(), got);
-  }
-  std::memcpy(srb->sense, r->sense.data(), r->sense.size());
-  srb->host_status = aspi_host_status(h.host_status);
-  srb->target_status = static_cast<std::uint8_t>(h.status & 0xFF);
-  std::uint8_t status = kSsComp;
-  if (srb->target_status == kTargetCheckCondition || h.host_status != 0 ||
-      (h.driver_status & kDriverErrorMask) != 0) {
-    status = kSsErr;
-  }
-  store_status(*srb, status);
+  // A short data phase is no error: what came is handed over.
+  const std::size_t resid = rc == 0 && h.resid > 0 ? static_cast<std::size_t>(h.resid) : 0;
+  const std::size_t got = rc == 0 ? r->data().size() - std::min(r->data().size(), resid) : 0;
+  r->end(got, [&](ScsiRequestBlock& srb) {
+    if (rc != 0) {
+      srb.host_status = kHostBusReset;
+      return kSsErr;
+    }
+    std::memcpy(srb.sense, r->sense.data(), r->sense.size());
+    srb.host_status = aspi_host_status(h.host_status);
+    srb.target_status = static_cast<std::uint8_t>(h.status & 0xFF);
+    if (srb.target_status == kTargetCheckCondition || h.host_status != 0 ||
+        (h.driver_status & kDriverErrorMask) != 0) {
+      return kSsErr;
+    }
+    return kSsComp;
+  });
 }
 
 class SgAspiModule : public AspiModule {
@@ -157,16 +139,6 @@ class SgAspiModule : public AspiModule {
               "numbering can name; none is searched");
     }
   }
-  ~SgAspiModule() override {
-    // Releasing the manager never waits for the kernel: requests still running are given up
-    // (they write nothing more of the caller's) and end on their own threads.
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (const auto& r : running_) {
-      std::lock_guard<std::mutex> request_lock(r->mutex);
-      r->srb = nullptr;
-    }
-  }
-
   bool has_entry(std::string_view entry) override {
     return entry == "GetASPI32SupportInfo" || entry == "SendASPI32Command";
   }
@@ -190,50 +162,22 @@ class SgAspiModule : public AspiModule {
       store_status(srb, kSsErr);
       return;
     }
-    auto r = std::make_shared<SgRequest>();
-    r->srb = &srb;
+    auto r = std::make_shared<SgRequest>(srb);
     std::memcpy(r->cdb.data(), srb.cdb, r->cdb.size());
-    r->data_in = (srb.flags & kSrbDirIn) != 0;
-    if (srb.data_length > 0 && srb.data_buffer != nullptr) {
-      r->caller_data = srb.data_buffer;
-      if (r->data_in) {
-        r->data.assign(srb.data_length, 0);
-      } else {
-        r->data.assign(srb.data_buffer, srb.data_buffer + srb.data_length);
-      }
-    }
     sg_io_hdr_t& h = r->header;
     h.interface_id = 'S';
     h.cmd_len = std::min<std::uint8_t>(srb.cdb_length, 16);
     h.cmdp = r->cdb.data();
     h.mx_sb_len = static_cast<unsigned char>(r->sense.size());
     h.sbp = r->sense.data();
-    h.dxfer_len = static_cast<unsigned>(r->data.size());
-    h.dxferp = r->data.empty() ? nullptr : r->data.data();
-    h.dxfer_direction = r->data.empty() ? SG_DXFER_NONE
-                        : r->data_in    ? SG_DXFER_FROM_DEV
-                                        : SG_DXFER_TO_DEV;
+    h.dxfer_len = static_cast<unsigned>(r->data().size());
+    h.dxferp = r->data().empty() ? nullptr : r->data().data();
+    h.dxfer_direction = r->data().empty() ? SG_DXFER_NONE
+                        : r->data_in()    ? SG_DXFER_FROM_DEV
+                                          : SG_DXFER_TO_DEV;
     const bool commit = srb.cdb[0] == 0x3B && srb.data_length == 0;
     h.timeout = commit ? kSgCommitTimeoutMs : kSgTimeoutMs;
-
-    store_status(srb, kSsPending);
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      std::erase_if(running_, [](const std::shared_ptr<SgRequest>& q) {
-        std::lock_guard<std::mutex> request_lock(q->mutex);
-        return q->ended;
-      });
-      running_.push_back(r);
-    }
-    try {
-      std::thread([r, descriptor] { run_request(r, descriptor); }).detach();
-    } catch (const std::system_error&) {
-      std::lock_guard<std::mutex> request_lock(r->mutex);
-      r->srb = nullptr;
-      r->ended = true;
-      srb.host_status = kHostBusReset;
-      store_status(srb, kSsErr);
-    }
+    requests_.start(srb, r, [r, descriptor] { run_request(r, descriptor); });
   }
 
   std::string device_path(std::uint8_t adapter, std::uint8_t target) override {
@@ -251,17 +195,7 @@ class SgAspiModule : public AspiModule {
 
   // The request is given up at once: its block is the caller's again, ended as aborted, and
   // nothing is written into it or its data when the kernel finishes.
-  void abort(ScsiRequestBlock& srb) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (const auto& r : running_) {
-      std::lock_guard<std::mutex> request_lock(r->mutex);
-      if (r->srb == &srb) {
-        r->srb = nullptr;
-        store_status(srb, kSsAborted);
-        return;
-      }
-    }
-  }
+  void abort(ScsiRequestBlock& srb) override { requests_.abandon(srb); }
 
  private:
   static ScsiRequestBlock address(std::uint8_t adapter, std::uint8_t target) {
@@ -319,9 +253,10 @@ class SgAspiModule : public AspiModule {
   std::vector<SgDevice> devices_;
   std::set<std::pair<int, int>> adapters_;  // (host, channel), ascending: adapter numbers
   std::map<std::string, std::shared_ptr<SgDescriptor>> open_;
-  std::mutex mutex_;
-  std::vector<std::shared_ptr<SgRequest>> running_;
   int last_open_error_ = 0;
+  // Last: released first, so that requests still running write nothing more of the caller's
+  // (they end on their own threads; releasing the manager never waits for the kernel).
+  DetachedRequests requests_;
 };
 
 }  // namespace
