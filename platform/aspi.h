@@ -72,11 +72,18 @@ class AspiModule {
   std::vector<std::unique_ptr<ScsiRequestBlock>> abandoned_;
 };
 
+// Which manager a Windows program loads: the first that works (an ASPI manager, else the
+// built-in layer over the Windows SCSI pass-through), or only the one named.
+enum class AspiRoute { FirstThatWorks, AspiManager, PassThrough };
+
 class AspiLoader {
  public:
   virtual ~AspiLoader() = default;
   // LoadLibraryA(name): null when the module cannot be loaded.
   virtual std::unique_ptr<AspiModule> load(std::string_view name) = 0;
+  // Takes the route for the next loads; false when this loader has no such choice (only
+  // Windows has two managers).
+  virtual bool choose_route(AspiRoute route) { return route == AspiRoute::FirstThatWorks; }
 };
 
 }  // namespace fwload

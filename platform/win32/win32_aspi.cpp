@@ -1,5 +1,6 @@
-#include <windows.h>
+#include "platform/win32/win32_aspi.h"
 
+#include <set>
 #include <string>
 
 #include "platform/aspi_loader.h"
@@ -17,7 +18,7 @@ Fn entry_point(HMODULE module, const char* name) {
 
 class Win32AspiModule : public AspiModule {
  public:
-  explicit Win32AspiModule(HMODULE module) : module_(module) {
+  Win32AspiModule(HMODULE module, std::string name) : module_(module), name_(std::move(name)) {
     support_info_ = entry_point<SupportInfoFn>(module_, "GetASPI32SupportInfo");
     send_ = entry_point<SendCommandFn>(module_, "SendASPI32Command");
   }
@@ -49,28 +50,51 @@ class Win32AspiModule : public AspiModule {
     // The manager ends the request as aborted; give it a moment to say so.
     for (int i = 0; i < 200 && load_status(srb) == kSsPending; ++i) Sleep(10);
   }
+  std::string manager_name() override { return "ASPI manager " + name_; }
 
  private:
   HMODULE module_;
+  std::string name_;
   SupportInfoFn support_info_ = nullptr;
   SendCommandFn send_ = nullptr;
 };
 
-class Win32AspiLoader : public AspiLoader {
- public:
-  std::unique_ptr<AspiModule> load(std::string_view name) override {
-    const std::string file(name);
-    HMODULE module = LoadLibraryA(file.c_str());
-    // Values below 32 are the old error codes of a failed load.
-    if (reinterpret_cast<UINT_PTR>(module) < 32) return nullptr;
-    return std::make_unique<Win32AspiModule>(module);
-  }
-};
-
 }  // namespace
 
-std::unique_ptr<AspiLoader> make_platform_aspi_loader(AspiNotice) {
-  return std::make_unique<Win32AspiLoader>();
+Win32AspiLoader::Win32AspiLoader(AspiNotice notice, std::shared_ptr<SptiSystem> spti)
+    : notice_(std::move(notice)), spti_(std::move(spti)) {}
+
+std::unique_ptr<AspiModule> Win32AspiLoader::load(std::string_view name) {
+  const std::string file(name);
+  std::string manager_failure;
+  if (route_ != AspiRoute::PassThrough) {
+    HMODULE module = LoadLibraryA(file.c_str());
+    // Values below 32 are the old error codes of a failed load.
+    if (reinterpret_cast<UINT_PTR>(module) >= 32) {
+      return std::make_unique<Win32AspiModule>(module, file);
+    }
+    manager_failure = "ASPI manager " + file + ": " + system_error_text(GetLastError());
+    if (route_ == AspiRoute::AspiManager) {
+      tell(manager_failure);
+      return nullptr;
+    }
+  }
+  std::string why_not;
+  std::unique_ptr<AspiModule> module = load_spti_module(spti_, notice_, &why_not);
+  if (module) return module;
+  const std::string pass_through_failure = std::string(kSptiManagerName) + ": " + why_not;
+  tell(route_ == AspiRoute::PassThrough
+           ? pass_through_failure
+           : "no SCSI manager can be used: " + manager_failure + "; " + pass_through_failure);
+  return nullptr;
+}
+
+void Win32AspiLoader::tell(const std::string& line) {
+  if (notice_ && told_.insert(line).second) notice_(line);
+}
+
+std::unique_ptr<AspiLoader> make_platform_aspi_loader(AspiNotice notice) {
+  return std::make_unique<Win32AspiLoader>(std::move(notice), make_windows_spti_system());
 }
 
 }  // namespace fwload
