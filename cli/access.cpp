@@ -21,6 +21,10 @@ std::string& emulator_log_path() {
 // Sets up `access`; returns -1 when the command may go on, else the exit status.
 int scsi_access(const CliArgs& args, CliEnv& env, ScsiAccess& access) {
   if (args.emulate.empty()) {
+    if (!env.aspi.choose_route(args.route)) {
+      return usage_error(env, "--aspi and --spti choose between the two SCSI managers of "
+                              "Windows; this system has one");
+    }
     access.loader = &env.aspi;
     return -1;
   }

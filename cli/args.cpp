@@ -8,12 +8,13 @@ namespace {
 constexpr std::string_view kUsage =
     "Usage: fwload-cli identify FILE [--json]\n"
     "   or: fwload-cli convert FILE [-o OUT]\n"
-    "   or: fwload-cli scan [--json] [--emulate MODEL[:FAULT,...]]...\n"
-    "   or: fwload-cli transfer FILE [--post] [--dry-run] [--target A:T] [--emulate ...|--serial "
-    "PORT]\n"
-    "   or: fwload-cli info [--file FILE] [--json] [--target A:T] [--emulate ...|--serial PORT]\n"
-    "   or: fwload-cli set-default us|europe|japan [--target A:T] [--emulate ...]\n"
-    "   or: fwload-cli serial-number [NEW] [--target A:T] [--emulate ...]\n"
+    "   or: fwload-cli scan [--json] [--aspi|--spti] [--emulate MODEL[:FAULT,...]]...\n"
+    "   or: fwload-cli transfer FILE [--post] [--dry-run] [--target A:T]\n"
+    "                     [--aspi|--spti|--emulate ...|--serial PORT]\n"
+    "   or: fwload-cli info [--file FILE] [--json] [--target A:T]\n"
+    "                     [--aspi|--spti|--emulate ...|--serial PORT]\n"
+    "   or: fwload-cli set-default us|europe|japan [--target A:T] [--aspi|--spti|--emulate ...]\n"
+    "   or: fwload-cli serial-number [NEW] [--target A:T] [--aspi|--spti|--emulate ...]\n"
     "   or: fwload-cli --help | --version\n"
     "\n"
     "Firmware loader for TR-MM family scanners.\n"
@@ -41,11 +42,14 @@ constexpr std::string_view kUsage =
     "                       bus, for example hvs3600 or hvs3600:door,latency=5; given more than\n"
     "                       once, several scanners placed with adapter=A,target=T\n"
     "                       (--emulate help lists them)\n"
+    "  --aspi, --spti       Windows: use only the ASPI manager WNASPI32.DLL, or only the\n"
+    "                       Windows SCSI pass-through (default: the manager if it loads, else\n"
+    "                       the pass-through, which needs administrator rights)\n"
     "  --serial PORT        use the serial line PORT (a device such as /dev/ttyS0 on Linux,\n"
     "                       COM1 or COM2 on Windows): 19200 baud, 8E1, RTS/CTS\n"
     "\n"
     "SCSI on Linux goes through the SCSI generic driver (/dev/sg*); on Windows through the\n"
-    "ASPI manager WNASPI32.DLL. Settings are kept in $XDG_CONFIG_HOME/fwload/FWLOAD.INI\n"
+    "ASPI manager WNASPI32.DLL or the Windows SCSI pass-through. Settings are kept in $XDG_CONFIG_HOME/fwload/FWLOAD.INI\n"
     "(default ~/.config/fwload/).\n"
     "\n"
     "Ctrl-C during a transfer stops it after the current request or frame as long as the\n"
@@ -143,6 +147,12 @@ CliParse parse_cli_args(std::span<const std::string_view> args) {
       p.args.json = true;
     } else if (a == "--post") {
       p.args.post = true;
+    } else if (a == "--aspi" || a == "--spti") {
+      const AspiRoute route = a == "--aspi" ? AspiRoute::AspiManager : AspiRoute::PassThrough;
+      if (p.args.route != AspiRoute::FirstThatWorks && p.args.route != route) {
+        return usage_error("--aspi and --spti exclude each other");
+      }
+      p.args.route = route;
     } else {
       return usage_error("unknown option " + std::string(a));
     }
@@ -234,6 +244,11 @@ CliParse parse_cli_args(std::span<const std::string_view> args) {
                             p.args.command == C::SetDefault || p.args.command == C::SerialNumber;
   if (p.args.target && (!scsi_command || serial_given)) {
     return usage_error(std::string(command) + " takes no --target");
+  }
+  if (p.args.route != AspiRoute::FirstThatWorks &&
+      ((!scsi_command && p.args.command != C::Scan) || serial_given || emulate_given)) {
+    return usage_error(std::string(command) + " takes no --aspi or --spti" +
+                       (serial_given || emulate_given ? " with --serial or --emulate" : ""));
   }
   return p;
 }

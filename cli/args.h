@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/aspi.h"
+
 namespace fwload {
 
 struct CliArgs {
@@ -36,6 +38,9 @@ struct CliArgs {
   std::string serial;    // --serial PORT: the serial line instead of SCSI
   bool dry_run = false;  // transfer --dry-run: everything up to the first byte sent
   bool json = false;     // identify / info --json
+  // --aspi / --spti: Windows' ASPI manager or its SCSI pass-through only, instead of the first
+  // that works.
+  AspiRoute route = AspiRoute::FirstThatWorks;
 };
 
 struct CliParse {

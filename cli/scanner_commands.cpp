@@ -151,6 +151,7 @@ int info(const CliArgs& args, CliEnv& env) {
     program_rows = about_program_rows(state);
   }
   ScannerRows rows;
+  std::string manager;  // which SCSI manager answered, when one did
   if (!args.serial.empty()) {
     SerialState serial;
     SerialIo io{ui, env.serial, timer, PortList{0, {args.serial}}};
@@ -158,6 +159,7 @@ int info(const CliArgs& args, CliEnv& env) {
   } else {
     ScsiIo io = session.io();
     rows = read_scanner_info_scsi(session.scsi, io);
+    if (session.scsi.aspi_module) manager = session.scsi.aspi_module->manager_name();
   }
   std::vector<std::pair<std::string, std::string>> scanner_rows = {{"Vendor ID :", rows.vendor},
                                                                    {"Products ID :", rows.product}};
@@ -180,6 +182,7 @@ int info(const CliArgs& args, CliEnv& env) {
     if (!program_rows.empty()) out["program_and_file"] = rows_json(program_rows);
     out["scanner"] = rows_json(scanner_rows);
     out["host"] = rows_json({host, target});
+    if (!manager.empty()) out["manager"] = manager;
     out["found"] = rows.vendor != kNoDeviceText;
     if (!print_json(env.out, out)) return kExitFailure;
   } else {
@@ -187,6 +190,7 @@ int info(const CliArgs& args, CliEnv& env) {
     for (const auto& [label, value] : scanner_rows) print_row(env, label, value);
     print_row(env, host.first, host.second);
     print_row(env, target.first, target.second);
+    if (!manager.empty()) print_row(env, "SCSI Manager :", manager);
   }
   std::fflush(env.out);
   return rows.vendor == kNoDeviceText ? kExitFailure : kExitOk;

@@ -334,12 +334,13 @@ TEST_F(Cli, InfoPrintsTheAboutRows) {
             "Vendor ID : ORVEL   \nProducts ID : HV Scanner 3600 \n"
             "Mecha-Control Unit Version : 1.00\nPre-Imprinter Unit Version : 2.10\n"
             "Post-Imprinter Unit Version : 2.00\nCurrent SCSI Host ID : #0\n"
-            "Current SCSI Target ID : #3\n");
+            "Current SCSI Target ID : #3\nSCSI Manager : emulated ASPI manager\n");
   r = cli({"info", "--emulate", "m7180:target=6"});
   EXPECT_EQ(r.out,
             "Vendor ID : PELKO   \nProducts ID : TR-M7180        \nSCSI Unit Version : 2.00\n"
             "Mecha-Control Unit Version : 2.01\nImprinter Unit Version : None\n"
-            "Current SCSI Host ID : #0\nCurrent SCSI Target ID : #6\n");
+            "Current SCSI Host ID : #0\nCurrent SCSI Target ID : #6\n"
+            "SCSI Manager : emulated ASPI manager\n");
   r = cli({"info", "--emulate", "mm730n"});
   EXPECT_NE(r.out.find("Boot Version : 1.10\nProgram Version : 3.02\nImage Table Version : 1.40\n"),
             std::string::npos)
@@ -348,11 +349,19 @@ TEST_F(Cli, InfoPrintsTheAboutRows) {
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.out,
             "Vendor ID : No device !\nProducts ID : No device !\nProgram Version : No device !\n"
-            "Current SCSI Host ID : No device !\nCurrent SCSI Target ID : No device !\n");
+            "Current SCSI Host ID : No device !\nCurrent SCSI Target ID : No device !\n"
+            "SCSI Manager : emulated ASPI manager\n");
   EXPECT_EQ(r.err, "");
   r = cli({"info", "--emulate", "hvs3600:nomanager"});
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.err, "Source Message: Load Library error !!\n");
+  EXPECT_EQ(r.out.find("SCSI Manager"), std::string::npos);  // none answered
+  // Only Windows has two managers to choose from.
+  r = cli({"info", "--spti"});
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_NE(r.err.find("--aspi and --spti choose between the two SCSI managers of Windows"),
+            std::string::npos)
+      << r.err;
 }
 
 TEST_F(Cli, InfoWithAFileShowsTheProgramAndTheFileFirst) {
@@ -461,6 +470,7 @@ TEST_F(Cli, JsonOutput) {
   EXPECT_EQ(Json::parse(r.out),
             Json({{"scanner", {row("Vendor ID :"), row("Products ID :"), row("Program Version :")}},
                   {"host", {row("Current SCSI Host ID :"), row("Current SCSI Target ID :")}},
+                  {"manager", "emulated ASPI manager"},
                   {"found", false}}))
       << r.out;
   // Bytes of the firmware's texts that are no plain characters are escaped.

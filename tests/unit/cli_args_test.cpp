@@ -50,6 +50,10 @@ TEST(CliArgs, EmulateHelpNeedsNoCommand) {
   ASSERT_TRUE(two.error.empty()) << two.error;
   EXPECT_EQ(two.args.emulate.size(), 2u);
   EXPECT_EQ(two.args.target, std::make_pair(std::uint8_t{1}, std::uint8_t{3}));
+  // The Windows manager to use, for the commands that go over SCSI.
+  EXPECT_EQ(parse({"scan", "--spti", "--spti"}).args.route, AspiRoute::PassThrough);
+  EXPECT_EQ(parse({"transfer", "a.mot", "--aspi"}).args.route, AspiRoute::AspiManager);
+  EXPECT_EQ(parse({"info"}).args.route, AspiRoute::FirstThatWorks);
 }
 
 TEST(CliArgs, UsageErrors) {
@@ -66,6 +70,10 @@ TEST(CliArgs, UsageErrors) {
                                                   {"transfer", "a.mot", "--target", "1:256"},
                                                   {"identify", "a.mot", "--target", "0:3"},
                                                   {"scan", "a.mot"},
+                                                  {"info", "--aspi", "--spti"},
+                                                  {"identify", "a.mot", "--spti"},
+                                                  {"info", "--aspi", "--emulate", "hvs3600"},
+                                                  {"transfer", "a.mot", "--spti", "--serial", "COM1"},
                                                   // found by fuzz_command_line
                                                   {"identify", ""},
                                                   {"transfer", "", "--emulate", "hvs3600"}}) {
