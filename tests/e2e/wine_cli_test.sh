@@ -44,5 +44,21 @@ set -e
 if [ "$rc" != 1 ] || [ "$err" != "LineRead Error: First Char is not 'S'!" ]; then
   echo "bad file: exit $rc, stderr '$err'"; status=1
 fi
+# Which SCSI manager: the one beside the program (the emulated scanner's test library) when
+# it loads; with no manager and no pass-through port, one line gives each route's reason.
+got=$(FWLOAD_EMULATE=hvs3600 "$ROOT/scripts/lib/wine-run" "$windows" scan --aspi | tr -d '\r')
+if ! grep -q '^SCSI through the ASPI manager WNASPI32.DLL$' <<<"$got" ||
+   ! grep -q '^0:3  type 6  ORVEL     HV Scanner 3600   1.00  supported scanner$' <<<"$got"; then
+  echo "scan --aspi: $got"; status=1
+fi
+set +e
+err=$(WINEDLLOVERRIDES="mscoree,mshtml=;wnaspi32=d" "$ROOT/scripts/lib/wine-run" "$windows" scan 2>&1 >/dev/null | tr -d '\r')
+rc=$?
+set -e
+expected="fwload-cli: no SCSI manager can be used: ASPI manager WNASPI32.DLL: Module not found; Windows SCSI pass-through: no adapter (there is no port \\\\.\\Scsi0: to \\\\.\\Scsi31:)
+Source Message: Load Library error !!"
+if [ "$rc" != 1 ] || [ "$err" != "$expected" ]; then
+  echo "scan without a manager: exit $rc, stderr '$err'"; status=1
+fi
 [ "$status" = 0 ] && echo "fwload-cli.exe matches fwload-cli for models 1-8"
 exit $status

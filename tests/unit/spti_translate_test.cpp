@@ -7,39 +7,13 @@
 #include <cstring>
 #include <string>
 
+#include "tests/common/inquiry_reply.h"
+
 namespace fwload::spti {
 namespace {
 
-// An IOCTL_SCSI_GET_INQUIRY_DATA reply: buses of (path units: target, claimed, product).
-struct FakeUnit {
-  std::uint8_t target;
-  bool claimed;
-  const char* product;
-};
-std::vector<std::uint8_t> reply(const std::vector<std::vector<FakeUnit>>& buses) {
-  std::vector<std::uint8_t> r(kBusDataOffset + buses.size() * kBusDataSize, 0);
-  r[0] = static_cast<std::uint8_t>(buses.size());
-  auto put32 = [&](std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) r[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-  };
-  for (std::size_t b = 0; b < buses.size(); ++b) {
-    const std::size_t bus = kBusDataOffset + b * kBusDataSize;
-    r[bus] = static_cast<std::uint8_t>(buses[b].size());
-    std::size_t link = bus + 4;  // where the offset of the next unit goes
-    for (const FakeUnit& u : buses[b]) {
-      const std::size_t at = r.size();
-      put32(link, static_cast<std::uint32_t>(at));
-      r.resize(at + kUnitHeaderSize + 36, 0);
-      r[at] = static_cast<std::uint8_t>(b);
-      r[at + 1] = u.target;
-      r[at + 3] = u.claimed ? 1 : 0;
-      put32(at + 4, 36);
-      r[at + kUnitHeaderSize] = 0x06;
-      std::memcpy(&r[at + kUnitHeaderSize + 16], u.product, std::strlen(u.product));
-      link = at + 8;
-    }
-  }
-  return r;
+std::vector<std::uint8_t> reply(const std::vector<std::vector<test::FakeUnit>>& buses) {
+  return test::inquiry_reply(buses);
 }
 
 TEST(SptiTranslate, AdaptersFromInquiryData) {
