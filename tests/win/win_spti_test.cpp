@@ -43,7 +43,8 @@ class FakeSpti : public SptiSystem {
   std::vector<std::string> opened;
   std::vector<SCSI_PASS_THROUGH_DIRECT> calls;
   std::atomic<int> closed{0};
-  std::function<void()> before_command;  // runs on the request's thread before the scanner
+  // Runs on the request's thread before the scanner answers; true: it has answered itself.
+  std::function<bool(SptdWithSense&)> before_command;
 
   HANDLE create_file(const char* name) override {
     int port = -1;
@@ -81,7 +82,7 @@ class FakeSpti : public SptiSystem {
       std::lock_guard<std::mutex> lock(mutex);
       calls.push_back(p.sptd);
     }
-    if (before_command) before_command();
+    if (before_command && before_command(p)) return TRUE;
     const Device& d = ports.at(port).at(p.sptd.TargetId);
     const emulator::Completion c =
         d.scanner->execute(p.sptd.Cdb, p.sptd.CdbLength, static_cast<std::uint8_t*>(p.sptd.DataBuffer),
@@ -224,8 +225,13 @@ TEST_F(Spti, AnAbandonedRequestWritesNothingLater) {
   spti->ports[0][3] = {scanner("hvs3600"), false};
   std::atomic<bool> release{false};
   ASSERT_EQ(find_scanner(scsi, io), 1);
-  spti->before_command = [&] {
+  spti->before_command = [&](SptdWithSense& p) {
     while (!release) std::this_thread::sleep_for(1ms);
+    std::memset(p.sptd.DataBuffer, 0xEE, p.sptd.DataTransferLength);
+    p.sptd.ScsiStatus = 2;
+    p.sense[2] = 0x06;
+    p.sptd.SenseInfoLength = 18;
+    return true;
   };
   scsi.request_bound_limit = 30ms;
   std::uint8_t buffer[32] = {};
@@ -238,6 +244,7 @@ TEST_F(Spti, AnAbandonedRequestWritesNothingLater) {
   EXPECT_TRUE(soon([&] { return spti->closed == 1; }));
   for (std::uint8_t b : buffer) EXPECT_EQ(b, 0);
   EXPECT_EQ(load_status(*block), kSsAborted);
+  EXPECT_EQ(block->target_status, 0);
 }
 
 // A scanner a Windows driver has claimed is not found; the user is told why, once.
