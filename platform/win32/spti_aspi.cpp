@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <mutex>
-#include <set>
 #include <span>
 #include <utility>
 #include <vector>
@@ -182,8 +180,6 @@ class SptiAspiModule : public AspiModule {
 
   void tell_claimed(std::uint8_t adapter, const spti::Unit& unit) {
     if (!notice_) return;
-    std::lock_guard<std::mutex> lock(told_mutex_);
-    if (!told_.insert({adapter, unit.target}).second) return;
     notice_(std::to_string(adapter) + ":" + std::to_string(unit.target) + " " +
             claimed_text(unit));
   }
@@ -199,8 +195,6 @@ class SptiAspiModule : public AspiModule {
   AspiNotice notice_;
   std::vector<std::shared_ptr<Port>> ports_;
   std::vector<spti::Adapter> adapters_;
-  std::mutex told_mutex_;
-  std::set<std::pair<int, int>> told_;
   // Last: released first, so that requests still running write nothing more of the caller's
   // (they end on their own threads; releasing the manager never waits for the driver).
   DetachedRequests requests_;

@@ -62,7 +62,14 @@ class Win32AspiModule : public AspiModule {
 }  // namespace
 
 Win32AspiLoader::Win32AspiLoader(AspiNotice notice, std::shared_ptr<SptiSystem> spti)
-    : notice_(std::move(notice)), spti_(std::move(spti)) {}
+    : spti_(std::move(spti)) {
+  if (!notice) return;
+  // The managers may outlive the loader: the lines told so far go with the notice.
+  auto told = std::make_shared<std::set<std::string>>();
+  notice_ = [notice = std::move(notice), told](std::string_view line) {
+    if (told->insert(std::string(line)).second) notice(line);
+  };
+}
 
 std::unique_ptr<AspiModule> Win32AspiLoader::load(std::string_view name) {
   const std::string file(name);
@@ -75,7 +82,7 @@ std::unique_ptr<AspiModule> Win32AspiLoader::load(std::string_view name) {
     }
     manager_failure = "ASPI manager " + file + ": " + system_error_text(GetLastError());
     if (route_ == AspiRoute::AspiManager) {
-      tell(manager_failure);
+      if (notice_) notice_(manager_failure);
       return nullptr;
     }
   }
@@ -83,14 +90,12 @@ std::unique_ptr<AspiModule> Win32AspiLoader::load(std::string_view name) {
   std::unique_ptr<AspiModule> module = load_spti_module(spti_, notice_, &why_not);
   if (module) return module;
   const std::string pass_through_failure = std::string(kSptiManagerName) + ": " + why_not;
-  tell(route_ == AspiRoute::PassThrough
-           ? pass_through_failure
-           : "no SCSI manager can be used: " + manager_failure + "; " + pass_through_failure);
+  if (notice_) {
+    notice_(route_ == AspiRoute::PassThrough
+                ? pass_through_failure
+                : "no SCSI manager can be used: " + manager_failure + "; " + pass_through_failure);
+  }
   return nullptr;
-}
-
-void Win32AspiLoader::tell(const std::string& line) {
-  if (notice_ && told_.insert(line).second) notice_(line);
 }
 
 std::unique_ptr<AspiLoader> make_platform_aspi_loader(AspiNotice notice) {

@@ -6,7 +6,6 @@
 #include <windows.h>
 
 #include <memory>
-#include <set>
 #include <string>
 
 #include "platform/aspi_loader.h"
@@ -16,8 +15,8 @@ namespace fwload {
 
 class Win32AspiLoader : public AspiLoader {
  public:
-  // `notice` receives why no manager could be loaded (both routes, each with its reason) and
-  // the devices Windows drivers have claimed; `spti` is the pass-through's system.
+  // `notice` receives, once each, why no manager could be loaded (both routes, each with its
+  // reason) and the devices Windows drivers have claimed; `spti` is the pass-through's system.
   Win32AspiLoader(AspiNotice notice, std::shared_ptr<SptiSystem> spti);
   std::unique_ptr<AspiModule> load(std::string_view name) override;
   bool choose_route(AspiRoute route) override {
@@ -26,12 +25,9 @@ class Win32AspiLoader : public AspiLoader {
   }
 
  private:
-  void tell(const std::string& line);
-
-  AspiNotice notice_;
+  AspiNotice notice_;  // tells each line once, for every manager this loader loads
   std::shared_ptr<SptiSystem> spti_;
   AspiRoute route_ = AspiRoute::FirstThatWorks;
-  std::set<std::string> told_;
 };
 
 }  // namespace fwload

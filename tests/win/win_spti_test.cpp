@@ -39,6 +39,7 @@ class FakeSpti : public SptiSystem {
   };
   std::map<int, std::map<int, Device>> ports;  // port -> target -> device
   DWORD refuse = 0;                            // CreateFileA's error for every port
+  DWORD inquiry_wants = 0;  // the smallest buffer the inquiry data is given in (a large bus)
   std::mutex mutex;
   std::vector<std::string> opened;
   std::vector<SCSI_PASS_THROUGH_DIRECT> calls;
@@ -66,7 +67,7 @@ class FakeSpti : public SptiSystem {
                          d.scanner ? d.scanner->config().model->product.c_str() : "Disk"});
       }
       const auto reply = test::inquiry_reply({units});
-      if (reply.size() > out_size) {
+      if (reply.size() > out_size || inquiry_wants > out_size) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
       }
@@ -144,6 +145,7 @@ TEST_F(Spti, AdaptersDevicesAndRequests) {
   auto hvs3600 = scanner("hvs3600");
   spti->ports[0][0] = {nullptr, true};
   spti->ports[2][5] = {hvs3600, false};
+  spti->inquiry_wants = 10000;  // more than the first buffer: the layer asks again
   const auto devices = scan_bus(scsi, io);
   ASSERT_TRUE(devices);
   EXPECT_EQ(scsi.aspi_module->manager_name(), "Windows SCSI pass-through");
@@ -251,6 +253,7 @@ TEST_F(Spti, AnAbandonedRequestWritesNothingLater) {
 TEST_F(Spti, AClaimedScannerIsNotFound) {
   spti->ports[0][3] = {scanner("hvs3600"), true};
   EXPECT_EQ(find_scanner(scsi, io), 0);
+  scsi.aspi_module.reset();  // and again with the manager loaded anew
   EXPECT_EQ(find_scanner(scsi, io), 0);
   EXPECT_EQ(ui.box_lines(), (std::vector<std::string>{"Scanner Error: No Target Device !!",
                                                       "Scanner Error: No Target Device !!"}));
