@@ -22,8 +22,9 @@ std::string& emulator_log_path() {
 int scsi_access(const CliArgs& args, CliEnv& env, ScsiAccess& access) {
   if (args.emulate.empty()) {
     if (!env.aspi.choose_route(args.route)) {
-      return usage_error(env, "--aspi and --spti choose between the two SCSI managers of "
-                              "Windows; this system has one");
+      return usage_error(env,
+                         "--aspi and --spti choose between the two SCSI managers of "
+                         "Windows; this system has one");
     }
     access.loader = &env.aspi;
     return -1;

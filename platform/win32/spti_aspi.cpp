@@ -40,7 +40,8 @@ class WindowsSptiSystem : public SptiSystem {
 // An open port, closed when the last request that uses it has ended: a request the caller
 // gave up on keeps it open until the driver is done with it.
 struct Port {
-  Port(std::shared_ptr<SptiSystem> s, HANDLE h, int n) : system(std::move(s)), handle(h), number(n) {}
+  Port(std::shared_ptr<SptiSystem> s, HANDLE h, int n)
+      : system(std::move(s)), handle(h), number(n) {}
   ~Port() { system->close_handle(handle); }
   Port(const Port&) = delete;
   Port& operator=(const Port&) = delete;
@@ -60,13 +61,14 @@ struct SptiRequest : DetachedRequest {
 
 void run_request(const std::shared_ptr<SptiRequest>& r, const std::shared_ptr<Port>& port) {
   DWORD returned = 0;
-  const BOOL ok = port->system->device_io_control(
-      port->handle, IOCTL_SCSI_PASS_THROUGH_DIRECT, &r->pass, sizeof r->pass, &r->pass,
-      sizeof r->pass, &returned);
+  const BOOL ok =
+      port->system->device_io_control(port->handle, IOCTL_SCSI_PASS_THROUGH_DIRECT, &r->pass,
+                                      sizeof r->pass, &r->pass, sizeof r->pass, &returned);
   const DWORD error = ok ? 0 : GetLastError();
   const SCSI_PASS_THROUGH_DIRECT& sptd = r->pass.sptd;
   // The driver sets DataTransferLength to what was moved; a short data phase is no error.
-  const std::size_t moved = ok ? std::min<std::size_t>(sptd.DataTransferLength, r->data().size()) : 0;
+  const std::size_t moved =
+      ok ? std::min<std::size_t>(sptd.DataTransferLength, r->data().size()) : 0;
   const std::size_t sense = std::min<std::size_t>(sptd.SenseInfoLength, sizeof r->pass.sense);
   r->end(moved, [&](ScsiRequestBlock& srb) {
     spti::Outcome outcome;
@@ -141,8 +143,7 @@ class SptiAspiModule : public AspiModule {
 
   std::string device_path(std::uint8_t adapter, std::uint8_t target) override {
     if (adapter >= adapters_.size() || unit_at(adapters_[adapter], target, 0) == nullptr) return {};
-    return port_name(adapters_[adapter].port) + " bus " +
-           std::to_string(adapters_[adapter].path);
+    return port_name(adapters_[adapter].port) + " bus " + std::to_string(adapters_[adapter].path);
   }
   std::string device_problem(std::uint8_t adapter, std::uint8_t target) override {
     if (adapter >= adapters_.size()) return {};
@@ -180,8 +181,7 @@ class SptiAspiModule : public AspiModule {
 
   void tell_claimed(std::uint8_t adapter, const spti::Unit& unit) {
     if (!notice_) return;
-    notice_(std::to_string(adapter) + ":" + std::to_string(unit.target) + " " +
-            claimed_text(unit));
+    notice_(std::to_string(adapter) + ":" + std::to_string(unit.target) + " " + claimed_text(unit));
   }
 
   std::shared_ptr<Port> port_of(int number) const {
@@ -226,8 +226,8 @@ std::string system_error_text(DWORD error) {
   const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                                  nullptr, error, 0, text, sizeof text, nullptr);
   std::string out(text, std::min<std::size_t>(n, sizeof text));
-  while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' ' ||
-                          out.back() == '.')) {
+  while (!out.empty() &&
+         (out.back() == '\n' || out.back() == '\r' || out.back() == ' ' || out.back() == '.')) {
     out.pop_back();
   }
   return out.empty() ? "error " + std::to_string(error) : out;
@@ -237,8 +237,8 @@ std::shared_ptr<SptiSystem> make_windows_spti_system() {
   return std::make_shared<WindowsSptiSystem>();
 }
 
-std::unique_ptr<AspiModule> load_spti_module(std::shared_ptr<SptiSystem> system,
-                                             AspiNotice notice, std::string* why_not) {
+std::unique_ptr<AspiModule> load_spti_module(std::shared_ptr<SptiSystem> system, AspiNotice notice,
+                                             std::string* why_not) {
   std::vector<std::shared_ptr<Port>> ports;
   std::vector<std::pair<int, std::vector<spti::Bus>>> buses;
   std::string refused;  // the first port that exists and cannot be opened, and why
@@ -251,8 +251,9 @@ std::unique_ptr<AspiModule> load_spti_module(std::shared_ptr<SptiSystem> system,
       if (refused.empty() && error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
         refused = name + " cannot be opened (" + system_error_text(error) + ")";
         if (error == ERROR_ACCESS_DENIED) {
-          refused += ": the pass-through needs administrator rights, so run the program as "
-                     "administrator";
+          refused +=
+              ": the pass-through needs administrator rights, so run the program as "
+              "administrator";
         }
       }
       continue;
@@ -272,7 +273,7 @@ std::unique_ptr<AspiModule> load_spti_module(std::shared_ptr<SptiSystem> system,
       *why_not = !refused.empty() ? refused
                  : opened == 0    ? "no adapter (there is no port " + port_name(0) + " to " +
                                      port_name(kSptiPorts - 1) + ")"
-                                  : "no adapter (no port reports a bus)";
+                               : "no adapter (no port reports a bus)";
     }
     return nullptr;
   }

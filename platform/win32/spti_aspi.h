@@ -57,8 +57,8 @@ inline constexpr char kSptiManagerName[] = "Windows SCSI pass-through";
 // `why_not` ("no SCSI port", or the system's error text for a port that exists but cannot be
 // opened). `notice` receives one line each time discovery meets a device a Windows driver has
 // claimed.
-std::unique_ptr<AspiModule> load_spti_module(std::shared_ptr<SptiSystem> system,
-                                             AspiNotice notice, std::string* why_not);
+std::unique_ptr<AspiModule> load_spti_module(std::shared_ptr<SptiSystem> system, AspiNotice notice,
+                                             std::string* why_not);
 
 // The system's text for an error code, without the line break Windows ends it with.
 std::string system_error_text(DWORD error);

@@ -85,9 +85,9 @@ class FakeSpti : public SptiSystem {
     }
     if (before_command && before_command(p)) return TRUE;
     const Device& d = ports.at(port).at(p.sptd.TargetId);
-    const emulator::Completion c =
-        d.scanner->execute(p.sptd.Cdb, p.sptd.CdbLength, static_cast<std::uint8_t*>(p.sptd.DataBuffer),
-                           p.sptd.DataTransferLength);
+    const emulator::Completion c = d.scanner->execute(p.sptd.Cdb, p.sptd.CdbLength,
+                                                      static_cast<std::uint8_t*>(p.sptd.DataBuffer),
+                                                      p.sptd.DataTransferLength);
     p.sptd.ScsiStatus = c.target_status;
     p.sptd.SenseInfoLength = 0;
     if (c.target_status == 2) {
@@ -188,8 +188,7 @@ TEST_F(Spti, DownloadRefusalAndSense) {
   const Case cases[] = {
       {"hvs3600", 5, 1, {}},
       {"hvs2600", 5, 0, {"DownLoad Message: This file cannot use with the current scanner !"}},
-      {"hvs3600:commit", 5, 0,
-       {"Scanner Message: EEPROM write error occured in Scanner."}},
+      {"hvs3600:commit", 5, 0, {"Scanner Message: EEPROM write error occured in Scanner."}},
   };
   for (const Case& c : cases) {
     auto s = scanner(c.spec);
@@ -209,8 +208,9 @@ TEST_F(Spti, DownloadRefusalAndSense) {
     EXPECT_EQ(download_over_scsi(scsi, io, file, 0), c.result) << c.spec;
     EXPECT_EQ(ui.box_lines(), c.boxes) << c.spec;
     if (c.result == 1) {
-      EXPECT_EQ(s->committed(0), std::vector<std::uint8_t>(file.image.begin(),
-                                                           file.image.begin() + file.end_address + 1));
+      EXPECT_EQ(
+          s->committed(0),
+          std::vector<std::uint8_t>(file.image.begin(), file.image.begin() + file.end_address + 1));
       // The commit has the long time-out: saving firmware takes minutes.
       EXPECT_EQ(spti->calls.back().TimeOutValue, 900u);
       EXPECT_EQ(spti->calls.back().DataIn, SCSI_IOCTL_DATA_UNSPECIFIED);
@@ -286,7 +286,8 @@ TEST_F(Spti, TheManagerFirstThenThePassThrough) {
     DWORD refuse;
     std::string line;
   };
-  const std::string no_manager = "ASPI manager WNASPI32.DLL: " + system_error_text(ERROR_MOD_NOT_FOUND);
+  const std::string no_manager =
+      "ASPI manager WNASPI32.DLL: " + system_error_text(ERROR_MOD_NOT_FOUND);
   const std::string no_port =
       "Windows SCSI pass-through: no adapter (there is no port \\\\.\\Scsi0: to \\\\.\\Scsi31:)";
   const Case cases[] = {
