@@ -38,13 +38,14 @@ inline bool is_check_condition(std::uint16_t result) {
   return (result & 0xF00) == 0x200;
 }
 
+// Parses the test setting for state.request_bound_limit (milliseconds); null or not a number
+// leaves it as it is.
+void apply_request_bound_setting(ScsiState& state, const char* milliseconds);
+
 // Sends `cdb` on `block` to the selected adapter's `target` and waits for it. A request still
 // pending after `bound` (or state.request_bound_limit) is abandoned: 0x100 + aborted, with the
 // last sense set to the tool's "Scanner is busy." condition; when the manager does not give
 // the block back, `block` is replaced by a fresh one.
-// Parses the test setting for state.request_bound_limit (milliseconds); null or not a number
-// leaves it as it is.
-void apply_request_bound_setting(ScsiState& state, const char* milliseconds);
 std::uint16_t send_and_wait(ScsiState& state, ScsiIo& io, std::unique_ptr<ScsiRequestBlock>& block,
                             std::uint8_t target, const Cdb& cdb, DataDirection direction,
                             std::uint8_t* data, std::uint32_t length,

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <span>
 #include <utility>
 #include <vector>
@@ -40,14 +41,12 @@ class WindowsSptiSystem : public SptiSystem {
 // An open port, closed when the last request that uses it has ended: a request the caller
 // gave up on keeps it open until the driver is done with it.
 struct Port {
-  Port(std::shared_ptr<SptiSystem> s, HANDLE h, int n)
-      : system(std::move(s)), handle(h), number(n) {}
+  Port(std::shared_ptr<SptiSystem> s, HANDLE h) : system(std::move(s)), handle(h) {}
   ~Port() { system->close_handle(handle); }
   Port(const Port&) = delete;
   Port& operator=(const Port&) = delete;
   std::shared_ptr<SptiSystem> system;
   HANDLE handle;
-  int number;
 };
 
 std::string port_name(int n) {
@@ -82,12 +81,9 @@ void run_request(const std::shared_ptr<SptiRequest>& r, const std::shared_ptr<Po
 
 class SptiAspiModule : public AspiModule {
  public:
-  SptiAspiModule(std::shared_ptr<SptiSystem> system, AspiNotice notice,
-                 std::vector<std::shared_ptr<Port>> ports, std::vector<spti::Adapter> adapters)
-      : system_(std::move(system)),
-        notice_(std::move(notice)),
-        ports_(std::move(ports)),
-        adapters_(std::move(adapters)) {}
+  SptiAspiModule(AspiNotice notice, std::map<int, std::shared_ptr<Port>> ports,
+                 std::vector<spti::Adapter> adapters)
+      : notice_(std::move(notice)), ports_(std::move(ports)), adapters_(std::move(adapters)) {}
 
   bool has_entry(std::string_view entry) override {
     return entry == "GetASPI32SupportInfo" || entry == "SendASPI32Command";
@@ -133,7 +129,8 @@ class SptiAspiModule : public AspiModule {
     sptd.DataTransferLength = static_cast<ULONG>(r->data().size());
     sptd.DataBuffer = r->data().empty() ? nullptr : r->data().data();
     sptd.TimeOutValue = q.timeout_seconds;
-    std::shared_ptr<Port> port = port_of(adapter.port);
+    // Every adapter comes from a port that answered, and that port stays open.
+    std::shared_ptr<Port> port = ports_.at(adapter.port);
     requests_.start(srb, r, [r, port] { run_request(r, port); });
   }
 
@@ -184,16 +181,8 @@ class SptiAspiModule : public AspiModule {
     notice_(std::to_string(adapter) + ":" + std::to_string(unit.target) + " " + claimed_text(unit));
   }
 
-  std::shared_ptr<Port> port_of(int number) const {
-    for (const auto& p : ports_) {
-      if (p->number == number) return p;
-    }
-    return nullptr;  // not reached: every adapter comes from an open port
-  }
-
-  std::shared_ptr<SptiSystem> system_;
   AspiNotice notice_;
-  std::vector<std::shared_ptr<Port>> ports_;
+  std::map<int, std::shared_ptr<Port>> ports_;  // by port number
   std::vector<spti::Adapter> adapters_;
   // Last: released first, so that requests still running write nothing more of the caller's
   // (they end on their own threads; releasing the manager never waits for the driver).
@@ -239,7 +228,7 @@ std::shared_ptr<SptiSystem> make_windows_spti_system() {
 
 std::unique_ptr<AspiModule> load_spti_module(std::shared_ptr<SptiSystem> system, AspiNotice notice,
                                              std::string* why_not) {
-  std::vector<std::shared_ptr<Port>> ports;
+  std::map<int, std::shared_ptr<Port>> ports;
   std::vector<std::pair<int, std::vector<spti::Bus>>> buses;
   std::string refused;  // the first port that exists and cannot be opened, and why
   int opened = 0;
@@ -258,11 +247,11 @@ std::unique_ptr<AspiModule> load_spti_module(std::shared_ptr<SptiSystem> system,
       }
       continue;
     }
-    auto port = std::make_shared<Port>(system, handle, n);
+    auto port = std::make_shared<Port>(system, handle);
     ++opened;
     auto found = buses_of(*system, handle);
     if (found.empty()) continue;  // the port closes again
-    ports.push_back(std::move(port));
+    ports.emplace(n, std::move(port));
     buses.emplace_back(n, std::move(found));
   }
   std::vector<spti::Adapter> adapters = spti::number_adapters(buses);
@@ -277,8 +266,7 @@ std::unique_ptr<AspiModule> load_spti_module(std::shared_ptr<SptiSystem> system,
     }
     return nullptr;
   }
-  return std::make_unique<SptiAspiModule>(std::move(system), std::move(notice), std::move(ports),
-                                          std::move(adapters));
+  return std::make_unique<SptiAspiModule>(std::move(notice), std::move(ports), std::move(adapters));
 }
 
 }  // namespace fwload
