@@ -6,7 +6,18 @@ set -euo pipefail
 native=$1 windows=$2 fwgen=$3
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+# A command that stops the script says which it was and where, not only the exit status.
+trap 'echo "wine_cli_test.sh:$LINENO: exit $? from: $BASH_COMMAND" >&2' ERR
+# One Wine server for the whole script (as the dialog tests keep one): without it each program
+# starts a server and its services, which hold the output pipe until that server ends, and the
+# next program meets a server on its way out.
+export WINEPREFIX=${FWLOAD_WINEPREFIX:-$ROOT/build/wineprefix}
+"$ROOT/scripts/lib/wine-run" cmd /c exit </dev/null >/dev/null 2>&1
+wineserver -k || true
+wineserver -w
+wineserver -p </dev/null >/dev/null 2>&1
+"$ROOT/scripts/lib/wine-run" cmd /c exit </dev/null >/dev/null 2>&1
+trap 'wineserver -k || true; rm -rf "$work"' EXIT
 export XDG_CONFIG_HOME=$work/config
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 status=0
