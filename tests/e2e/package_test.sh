@@ -8,6 +8,8 @@ native=$(cd "$1" && pwd) win=$(cd "$2" && pwd)
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# A command that stops the script says which it was and where, not only the exit status.
+trap 'echo "package_test.sh:$LINENO: exit $? from: $BASH_COMMAND" >&2' ERR
 version=$(sed -n 's/^#define FWLOAD_VERSION_TEXT "\(.*\)"$/\1/p' "$ROOT/res/version.h")
 status=0
 fail() { echo "package: $*"; status=1; }
