@@ -66,8 +66,6 @@ Request make_request(const ScsiRequestBlock& block, std::uint8_t path) {
   r.lun = block.lun;
   r.cdb_length = std::min<std::uint8_t>(block.cdb_length, 16);
   std::memcpy(r.cdb.data(), block.cdb, r.cdb_length);
-  r.data_in = (block.flags & kSrbDirIn) != 0;
-  r.length = block.data_buffer != nullptr ? block.data_length : 0;
   const bool commit = block.cdb[0] == 0x3B && block.data_length == 0;
   r.timeout_seconds = commit ? kCommitTimeoutSeconds : kTimeoutSeconds;
   return r;

@@ -48,13 +48,12 @@ struct Adapter {
 // Numbers the buses of ports 0, 1, ... in order (each port's buses in its reply's order).
 std::vector<Adapter> number_adapters(const std::vector<std::pair<int, std::vector<Bus>>>& ports);
 
-// What goes into SCSI_PASS_THROUGH_DIRECT for a request block (DataBuffer is the layer's own).
+// What goes into SCSI_PASS_THROUGH_DIRECT for a request block besides the data, whose
+// direction, length and buffer are those of the layer's own copy.
 struct Request {
   std::uint8_t path = 0, target = 0, lun = 0;
   std::uint8_t cdb_length = 0;
   std::array<std::uint8_t, 16> cdb{};
-  bool data_in = false;
-  std::uint32_t length = 0;
   std::uint32_t timeout_seconds = 0;
 };
 inline constexpr std::uint32_t kTimeoutSeconds = 120;

@@ -54,8 +54,8 @@ inline constexpr int kSptiPorts = 32;  // \\.\Scsi0: to \\.\Scsi31:
 inline constexpr char kSptiManagerName[] = "Windows SCSI pass-through";
 
 // The pass-through layer when it finds at least one adapter; else null with the reason in
-// `why_not` ("no SCSI port", or the system's error text for a port that exists but cannot be
-// opened). `notice` receives one line each time discovery meets a device a Windows driver has
+// `why_not` ("no adapter (...)", or the system's error text for a port that exists but cannot
+// be opened). `notice` receives one line each time discovery meets a device a Windows driver has
 // claimed.
 std::unique_ptr<AspiModule> load_spti_module(std::shared_ptr<SptiSystem> system, AspiNotice notice,
                                              std::string* why_not);
