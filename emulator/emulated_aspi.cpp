@@ -10,14 +10,14 @@ namespace {
 constexpr std::uint8_t kHostSelectionTimeout = 0x11;
 
 // A device that is no scanner: a disk of a supported vendor at target 0.
-void answer_disk(ScsiRequestBlock& srb) {
-  if (srb.cdb[0] == 0x12 && srb.data_buffer != nullptr) {
+void answer_disk(ScsiRequestBlock& srb, std::uint8_t* data) {
+  if (srb.cdb[0] == 0x12 && data != nullptr) {
     std::uint8_t reply[96] = {};
     reply[0] = 0x00;
     std::memcpy(reply + 8, "ORVEL   ", 8);
     std::memcpy(reply + 16, "Service Disk    ", 16);
     std::memcpy(reply + 32, "0001", 4);
-    std::memcpy(srb.data_buffer, reply, srb.data_length < 96 ? srb.data_length : 96);
+    std::memcpy(data, reply, srb.data_length < 96 ? srb.data_length : 96);
   }
   srb.target_status = 0;
 }
@@ -29,7 +29,13 @@ EmulatedAspi::EmulatedAspi(std::shared_ptr<Scanner> scanner, bool own_thread)
 
 EmulatedAspi::EmulatedAspi(std::vector<std::shared_ptr<Scanner>> scanners, bool own_thread)
     : scanners_(std::move(scanners)), own_thread_(own_thread) {
-  if (own_thread_) worker_ = std::thread([this] { run(); });
+  if (!own_thread_) return;
+  workers_[nullptr];
+  for (const auto& s : scanners_) workers_[s.get()];
+  for (auto& [scanner, worker] : workers_) {
+    Worker* w = &worker;
+    worker.thread = std::thread([this, w] { run(*w); });
+  }
 }
 
 EmulatedAspi::~EmulatedAspi() {
@@ -38,9 +44,15 @@ EmulatedAspi::~EmulatedAspi() {
     stopping_ = true;
   }
   wake_.notify_all();
-  if (worker_.joinable()) worker_.join();
-  // Requests never completed are ended as aborted, so no caller waits on them.
-  for (ScsiRequestBlock* srb : queue_) store_status(*srb, kSsAborted);
+  for (auto& [scanner, worker] : workers_) {
+    if (worker.thread.joinable()) worker.thread.join();
+  }
+  // Requests never completed are ended as aborted, so no caller waits on them; a request a
+  // fault holds stays as it is.
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const auto& job : jobs_) {
+    if (job->srb != nullptr && job != hung_) store_status(*job->srb, kSsAborted);
+  }
 }
 
 bool EmulatedAspi::has_entry(std::string_view entry) {
@@ -93,102 +105,157 @@ bool EmulatedAspi::holds_hung_request() {
 }
 
 void EmulatedAspi::send_command(ScsiRequestBlock& srb) {
+  answer_hung_request();
+  auto job = std::make_shared<Job>();
+  job->srb = &srb;
+  job->sent = srb;
+  if (srb.data_buffer != nullptr && srb.data_length > 0) {
+    job->data.assign(srb.data_buffer, srb.data_buffer + srb.data_length);
+  }
+  job->scanner = srb.lun == 0 ? scanner_at(srb.host_adapter, srb.target) : nullptr;
+  store_status(srb, kSsPending);
   {
     std::lock_guard<std::mutex> lock(mutex_);
     // The block of a request the manager still holds belongs to the manager.
-    if (&srb == hung_) scanners_.front()->remark("REQUEST BLOCK REUSED WHILE PENDING");
-  }
-  store_status(srb, kSsPending);
-  if (!own_thread_) return;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    queue_.push_back(&srb);
+    if (hung_ != nullptr && hung_->srb == &srb) {
+      scanners_.front()->remark("REQUEST BLOCK REUSED WHILE PENDING");
+    }
+    jobs_.push_back(job);
+    if (own_thread_) workers_[job->scanner].queue.push_back(job);
   }
   wake_.notify_all();
 }
 
-void EmulatedAspi::abort(ScsiRequestBlock& srb) {
-  {
-    // Accepted, and the request stays pending.
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (&srb == hung_) return;
+void EmulatedAspi::answer_hung_request() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (hung_ == nullptr || (hung_->sent.cdb[0] == 0x3B && hung_->sent.data_length == 0)) return;
+  // The manager writes into the block and the data buffer it was given, whoever holds them now.
+  ScsiRequestBlock& srb = *hung_->srb;
+  if (hung_->sent.data_buffer != nullptr) {
+    std::memset(hung_->sent.data_buffer, 0xEE, hung_->sent.data_length);
   }
-  if (!own_thread_) {
-    // The completing thread is the caller's; the request ends when it has written the status.
-    while (load_status(srb) == kSsPending)
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    return;
-  }
-  std::unique_lock<std::mutex> lock(mutex_);
-  for (auto it = queue_.begin(); it != queue_.end(); ++it) {
-    if (*it == &srb) {
-      queue_.erase(it);
-      store_status(srb, kSsAborted);
-      return;
-    }
-  }
-  done_.wait(lock, [&] { return running_ != &srb; });
+  srb.host_status = 0;
+  srb.target_status = 0;
+  store_status(srb, kSsComp);
+  scanners_.front()->remark("LATE ANSWER");
+  std::erase(jobs_, hung_);
+  hung_.reset();
 }
 
-void EmulatedAspi::run() {
+void EmulatedAspi::abort(ScsiRequestBlock& srb) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  // Accepted, and a request a fault holds stays pending.
+  if (hung_ != nullptr && hung_->srb == &srb) return;
+  for (auto it = jobs_.begin(); it != jobs_.end(); ++it) {
+    if ((*it)->srb != &srb) continue;
+    (*it)->srb = nullptr;
+    jobs_.erase(it);
+    store_status(srb, kSsAborted);
+    break;
+  }
+  wake_.notify_all();
+}
+
+void EmulatedAspi::run(Worker& worker) {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    wake_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+    wake_.wait(lock, [&] { return stopping_ || !worker.queue.empty(); });
     if (stopping_) return;
-    running_ = queue_.front();
-    queue_.pop_front();
+    std::shared_ptr<Job> job = std::move(worker.queue.front());
+    worker.queue.pop_front();
+    if (job->srb == nullptr || job->started) continue;  // given back before it began
+    job->started = true;
     lock.unlock();
-    complete(*running_);
+    execute(*job);
     lock.lock();
-    running_ = nullptr;
-    done_.notify_all();
   }
 }
 
 void EmulatedAspi::complete(ScsiRequestBlock& srb) {
-  Scanner* scanner = srb.lun == 0 ? scanner_at(srb.host_adapter, srb.target) : nullptr;
-  const Faults& f = (scanner != nullptr ? scanner : scanners_.front().get())->config().faults;
-  const bool commit = srb.cdb[0] == 0x3B && srb.data_length == 0;
-  const int delay = commit && f.commit_ms >= 0 ? f.commit_ms : f.latency_ms;
-  if (delay > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delay));
-  if (scanner != nullptr && commit && f.hang_commit) {
+  std::shared_ptr<Job> job;
+  {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (hung_ == nullptr) {
-      hung_ = &srb;
-      scanner->remark("COMMIT HANGS");
-      return;
+    for (const auto& j : jobs_) {
+      if (j->srb == &srb && !j->started) job = j;
+    }
+    if (job == nullptr) return;
+    job->started = true;
+  }
+  execute(*job);
+}
+
+void EmulatedAspi::execute(Job& job) {
+  ScsiRequestBlock& sent = job.sent;
+  Scanner* scanner = job.scanner;
+  const Faults& f = (scanner != nullptr ? scanner : scanners_.front().get())->config().faults;
+  const bool commit = sent.cdb[0] == 0x3B && sent.data_length == 0;
+  const bool inquiry = sent.cdb[0] == 0x12;
+  const bool read = !inquiry && (sent.flags & kSrbDirIn) != 0;
+  const int delay = commit && f.commit_ms >= 0 ? f.commit_ms : f.latency_ms;
+  {
+    // The latency passes unless the request is given back or the manager released.
+    std::unique_lock<std::mutex> lock(mutex_);
+    wake_.wait_for(lock, std::chrono::milliseconds(delay),
+                   [&] { return stopping_ || job.srb == nullptr; });
+    if (stopping_ || job.srb == nullptr) return;
+    if (scanner != nullptr && hung_ == nullptr) {
+      bool* once = commit && f.hang_commit     ? &hung_commit_
+                   : inquiry && f.hang_inquiry ? &hung_inquiry_
+                   : read && f.hang_read       ? &hung_read_
+                                               : nullptr;
+      if (once != nullptr && !*once) {
+        *once = true;
+        for (const auto& j : jobs_) {
+          if (j.get() == &job) hung_ = j;
+        }
+        scanner->remark(commit ? "COMMIT HANGS" : inquiry ? "INQUIRY HANGS" : "READ HANGS");
+        return;
+      }
     }
   }
 
   std::uint8_t status = kSsComp;
   bool disk_here = false;  // a scanner on this adapter away from target 0 leaves a disk there
   for (const auto& s : scanners_) {
-    disk_here = disk_here || (adapter_of(*s) == srb.host_adapter && s->config().faults.target != 0);
+    disk_here =
+        disk_here || (adapter_of(*s) == sent.host_adapter && s->config().faults.target != 0);
   }
-  if (srb.command != kScExecScsiCmd) {
+  std::uint8_t* data = job.data.empty() ? nullptr : job.data.data();
+  if (sent.command != kScExecScsiCmd) {
     status = kSsInvalidSrb;
-  } else if (srb.host_adapter >= adapters() || adapter_invalid(srb.host_adapter)) {
+  } else if (sent.host_adapter >= adapters() || adapter_invalid(sent.host_adapter)) {
     status = kSsInvalidHa;
   } else if (scanner != nullptr) {
-    const Completion c =
-        scanner->execute(srb.cdb, srb.cdb_length, srb.data_buffer, srb.data_length);
-    srb.target_status = c.target_status;
+    const Completion c = scanner->execute(sent.cdb, sent.cdb_length, data, sent.data_length);
+    sent.target_status = c.target_status;
     if (c.target_status == 2) {
-      std::memset(srb.sense, 0, sizeof srb.sense);
-      srb.sense[0] = 0x70;
-      srb.sense[2] = c.sense.key;
-      srb.sense[7] = 10;
-      srb.sense[12] = c.sense.asc;
-      srb.sense[13] = c.sense.ascq;
+      std::memset(sent.sense, 0, sizeof sent.sense);
+      sent.sense[0] = 0x70;
+      sent.sense[2] = c.sense.key;
+      sent.sense[7] = 10;
+      sent.sense[12] = c.sense.asc;
+      sent.sense[13] = c.sense.ascq;
       status = kSsErr;
     }
-  } else if (srb.target == 0 && disk_here) {
-    answer_disk(srb);
+  } else if (sent.target == 0 && disk_here) {
+    answer_disk(sent, data);
   } else {
-    srb.host_status = kHostSelectionTimeout;
+    sent.host_status = kHostSelectionTimeout;
     status = kSsErr;
   }
-  store_status(srb, status);
+
+  std::lock_guard<std::mutex> lock(mutex_);
+  ScsiRequestBlock* srb = job.srb;
+  if (srb == nullptr) return;  // given back meanwhile: nothing of the caller's is touched
+  if ((sent.flags & kSrbDirIn) != 0 && data != nullptr) {
+    std::memcpy(srb->data_buffer, data, sent.data_length);
+  }
+  srb->host_status = sent.host_status;
+  srb->target_status = sent.target_status;
+  std::memcpy(srb->sense, sent.sense, sizeof srb->sense);
+  job.srb = nullptr;
+  std::erase_if(jobs_, [&](const std::shared_ptr<Job>& j) { return j.get() == &job; });
+  store_status(*srb, status);
 }
 
 std::unique_ptr<AspiModule> EmulatedAspiLoader::load(std::string_view) {

@@ -1,11 +1,14 @@
-// The emulated scanners behind an ASPI manager: requests complete on a thread of their own
+// The emulated scanners behind an ASPI manager: requests complete on threads of their own
 // after the configured latency, as a real manager completes them, writing the results and then
-// the status byte. Several scanners share one bus, each at its own adapter and target; the
-// manager-wide faults (support info, entry points, no manager) are the first scanner's.
+// the status byte. Several scanners share one bus, each at its own adapter and target; each
+// answers one command at a time, and different scanners answer at the same time (a scanner
+// that saves its firmware does not hold the bus). The manager-wide faults (support info, entry
+// points, no manager) are the first scanner's.
 #pragma once
 
 #include <condition_variable>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -18,8 +21,9 @@ namespace fwload::emulator {
 
 class EmulatedAspi : public AspiModule {
  public:
-  // With `own_thread` the requests complete on a worker thread of this object; without it the
-  // caller completes each sent request with complete() on a thread of its own.
+  // With `own_thread` the requests complete on worker threads of this object (one per
+  // scanner, one for the addresses without one); without it the caller completes each sent
+  // request with complete() on a thread of its own.
   explicit EmulatedAspi(std::shared_ptr<Scanner> scanner, bool own_thread = true);
   explicit EmulatedAspi(std::vector<std::shared_ptr<Scanner>> scanners, bool own_thread = true);
   ~EmulatedAspi() override;
@@ -27,18 +31,38 @@ class EmulatedAspi : public AspiModule {
   bool has_entry(std::string_view entry) override;
   std::uint32_t get_support_info() override;
   void send_command(ScsiRequestBlock& srb) override;
+  // Gives a pending block back at once, ended as aborted (a request not yet begun is never
+  // executed); only a request a "hang" fault holds stays pending.
   void abort(ScsiRequestBlock& srb) override;
   std::string device_path(std::uint8_t adapter, std::uint8_t target) override;
   std::string manager_name() override { return "emulated ASPI manager"; }
 
   Scanner& scanner() { return *scanners_.front(); }
-  // Whether a request is held pending for good ("hangcommit").
+  // Whether a request is held pending for good (a "hang" fault).
   bool holds_hung_request();
-  // Waits the configured latency, executes the request and writes its results and status.
+  // Waits the configured latency, executes the request sent on `srb` and writes its results
+  // and status (nothing when it was given back meanwhile).
   void complete(ScsiRequestBlock& srb);
 
  private:
-  void run();
+  // One request: the block as it was sent and a copy of its data, so that a request given
+  // back writes nothing of the caller's.
+  struct Job {
+    ScsiRequestBlock* srb = nullptr;  // the caller's block; null once given back
+    ScsiRequestBlock sent{};
+    std::vector<std::uint8_t> data;
+    Scanner* scanner = nullptr;
+    bool started = false;
+  };
+  struct Worker {
+    std::deque<std::shared_ptr<Job>> queue;
+    std::thread thread;
+  };
+
+  void run(Worker& worker);
+  void execute(Job& job);
+  // The request a "hang" fault holds, answered late (see Faults::hang_read).
+  void answer_hung_request();
   int adapters() const;
   // The adapter a scanner is on ("badadapter" moves it off the invalid adapter 0).
   static int adapter_of(const Scanner& scanner);
@@ -48,13 +72,12 @@ class EmulatedAspi : public AspiModule {
   std::vector<std::shared_ptr<Scanner>> scanners_;
   std::mutex mutex_;
   std::condition_variable wake_;
-  std::condition_variable done_;
-  std::deque<ScsiRequestBlock*> queue_;
-  ScsiRequestBlock* running_ = nullptr;
-  ScsiRequestBlock* hung_ = nullptr;  // the request "hangcommit" keeps pending
+  std::vector<std::shared_ptr<Job>> jobs_;  // sent and not ended
+  std::map<Scanner*, Worker> workers_;      // null: the addresses without a scanner
+  std::shared_ptr<Job> hung_;               // the request a "hang" fault keeps pending
+  bool hung_inquiry_ = false, hung_read_ = false, hung_commit_ = false;  // each hangs once
   bool stopping_ = false;
   bool own_thread_;
-  std::thread worker_;
 };
 
 // Loads the emulated manager (every load shares the one scanner, as a real bus would).

@@ -158,9 +158,10 @@ std::string emulator_help() {
   for (const Model& m : models()) text += " " + m.name;
   text +=
       "\n  faults: notready=N door busy=N block=K@P block=K@* busyblock=K@P busyblock=K@* commit\n"
-      "          busycommit hangcommit badadapter supportinfo=S noentry=info|send noscanner "
-      "gone=N\n"
-      "          nomanager latency=MS commit-ms=MS target=N adapter=A reset=K";
+      "          busycommit hang=inquiry|read|commit hangcommit badadapter supportinfo=S\n"
+      "          noentry=info|send noscanner gone=N"
+      " nomanager latency=MS commit-ms=MS target=N adapter=A\n"
+      "          reset=K";
   return text;
 }
 
@@ -207,6 +208,11 @@ std::optional<EmulatorConfig> parse_emulator_config(std::string_view spec, std::
       f.fail_commit = true;
     } else if (key == "hangcommit" && value.empty()) {
       f.hang_commit = true;
+    } else if (key == "hang") {
+      ok = value == "inquiry" || value == "read" || value == "commit";
+      f.hang_inquiry = f.hang_inquiry || value == "inquiry";
+      f.hang_read = f.hang_read || value == "read";
+      f.hang_commit = f.hang_commit || value == "commit";
     } else if (key == "busycommit" && value.empty()) {
       f.busy_commit = true;
     } else if (key == "badadapter" && value.empty()) {

@@ -54,8 +54,13 @@ struct Faults {
   std::vector<FailingBlock> failing_blocks;
   bool fail_commit = false;  // "commit": the commit fails (04,81,01)
   bool busy_commit = false;  // "busycommit": the commit is answered BUSY, nothing saved
-  // "hangcommit": the first commit never completes; the manager accepts an abort of it but
-  // keeps the request pending.
+  // "hang=inquiry|read|commit" (given more than once for several; "hangcommit" is
+  // "hang=commit"): the first such request never ends by itself; the manager accepts an abort
+  // of it but keeps it pending. A hung INQUIRY or read (any other incoming data) is answered
+  // late, GOOD with 0xEE bytes, when the next request reaches the manager; a hung commit stays
+  // pending for good.
+  bool hang_inquiry = false;
+  bool hang_read = false;
   bool hang_commit = false;
   bool invalid_adapter = false;  // "badadapter": adapter 0 is invalid, the scanner is on 1
   int support_status = 1;        // "supportinfo=S": the manager's status byte

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,6 +13,14 @@
 #include "platform/srb.h"
 
 namespace fwload {
+
+// A request block with the data buffer a manager is given for it. A manager may touch both
+// until the request ends, so they live and die together: a block kept after an abort keeps
+// its buffer alive with it.
+struct RequestSlot {
+  ScsiRequestBlock block{};
+  std::vector<std::uint8_t> data;
+};
 
 class AspiModule {
  public:
@@ -46,30 +55,38 @@ class AspiModule {
   }
   // The manager's name for a listing.
   virtual std::string manager_name() { return "ASPI manager WNASPI32.DLL"; }
+  // Whether the manager moves a request's data through a copy of its own: it reads outgoing
+  // data while SendASPI32Command runs and writes incoming data only into a block still
+  // waited for. Else (an ASPI manager) the data buffer must live as long as the block.
+  virtual bool copies_data() const { return false; }
 
-  // Takes a block the manager has not given back after an abort: it is never reused, and it
-  // stays valid as long as the manager may write into it.
-  void keep_abandoned(std::unique_ptr<ScsiRequestBlock> block) {
-    abandoned_.push_back(std::move(block));
+  // Takes a block the manager has not given back after an abort, with its data buffer: they
+  // are never reused, and they stay valid as long as the manager may write into them.
+  void keep_abandoned(std::unique_ptr<RequestSlot> slot) {
+    std::lock_guard<std::mutex> lock(abandoned_mutex_);
+    abandoned_.push_back(std::move(slot));
   }
 
  protected:
   // Whether a kept block is still pending: the manager still holds a request.
   bool holds_abandoned_request() {
-    for (auto& block : abandoned_) {
-      if (load_status(*block) == kSsPending) return true;
+    std::lock_guard<std::mutex> lock(abandoned_mutex_);
+    for (auto& slot : abandoned_) {
+      if (load_status(slot->block) == kSsPending) return true;
     }
     return false;
   }
   // Leaves the kept blocks to the process: the manager that may still write into them stays
   // loaded until the process ends.
   void leave_abandoned_to_process() {
-    for (auto& block : abandoned_) static_cast<void>(block.release());
+    std::lock_guard<std::mutex> lock(abandoned_mutex_);
+    for (auto& slot : abandoned_) static_cast<void>(slot.release());
     abandoned_.clear();
   }
 
  private:
-  std::vector<std::unique_ptr<ScsiRequestBlock>> abandoned_;
+  std::mutex abandoned_mutex_;  // several scanners' jobs share one manager
+  std::vector<std::unique_ptr<RequestSlot>> abandoned_;
 };
 
 // Which manager a Windows program loads: the first that works (an ASPI manager, else the

@@ -83,11 +83,11 @@ void apply_request_bound_setting(ScsiState& s, const char* milliseconds) {
   }
 }
 
-std::uint16_t send_and_wait(ScsiState& s, ScsiIo& io, std::unique_ptr<ScsiRequestBlock>& slot,
+std::uint16_t send_and_wait(ScsiState& s, ScsiIo& io, std::unique_ptr<RequestSlot>& slot,
                             std::uint8_t target, const Cdb& cdb, DataDirection direction,
                             std::uint8_t* data, std::uint32_t length,
                             std::chrono::milliseconds bound) {
-  ScsiRequestBlock& block = *slot;
+  ScsiRequestBlock& block = slot->block;
   std::memset(&block, 0, sizeof block);
   block.command = kScExecScsiCmd;
   block.host_adapter = s.host_adapter_id;
@@ -95,35 +95,54 @@ std::uint16_t send_and_wait(ScsiState& s, ScsiIo& io, std::unique_ptr<ScsiReques
   block.target = target;
   block.lun = 0;
   block.data_length = length;
-  block.data_buffer = length > 0 ? data : nullptr;
   block.sense_length = static_cast<std::uint8_t>(kSenseLength);
   block.cdb_length = cdb.length;
   std::memcpy(block.cdb, cdb.bytes.data(), cdb.length);
   clear_last_sense(s);
   if (!s.aspi_module) return 0x100 + kSsInvalidSrb;
+  // A manager that works on the buffer it is given gets the slot's own, which lives as long as
+  // the block: the caller's buffer (often on its stack) is read and filled here, never late.
+  // It starts as the caller's, so that bytes the manager does not write stay as they were.
+  std::uint8_t* given = length > 0 ? data : nullptr;
+  if (given != nullptr && !s.aspi_module->copies_data()) {
+    slot->data.assign(data, data + length);
+    given = slot->data.data();
+  }
+  block.data_buffer = given;
   s.aspi_module->send_command(block);
 
   // The manager writes the status byte from its own thread: it is read afresh on every turn,
   // and between turns the window is served instead of spinning the processor.
   const auto deadline = std::chrono::steady_clock::now() + std::min(bound, s.request_bound_limit);
+  bool given_up = false;
   while (load_status(block) == kSsPending) {
     io.ui.idle(kIdleMs);
     // Never call into a manager that a message served meanwhile has released.
     if (!s.aspi_module) return 0x100 + kSsAborted;
-    if (std::chrono::steady_clock::now() > deadline && load_status(block) == kSsPending) {
+    // The bound, or the user's interrupt, gives the request up.
+    if ((std::chrono::steady_clock::now() > deadline || io.ui.interrupted()) &&
+        load_status(block) == kSsPending) {
       s.aspi_module->abort(block);
-      if (load_status(block) == kSsPending) {
-        // Not given back: the manager may still write into it, so it is never used again.
-        s.aspi_module->keep_abandoned(std::move(slot));
-        slot = std::make_unique<ScsiRequestBlock>();
-      }
-      s.sense_key = kScannerBusy.key;
-      s.sense_asc = kScannerBusy.asc;
-      s.sense_ascq = kScannerBusy.ascq;
-      return 0x100 + kSsAborted;
+      given_up = true;
+      break;
     }
   }
   const std::uint8_t status = load_status(block);
+  if (given_up && (status == kSsPending || status == kSsAborted)) {
+    if (status == kSsPending) {
+      // Not given back: the manager may still write into it, so it is never used again.
+      s.aspi_module->keep_abandoned(std::move(slot));
+      slot = std::make_unique<RequestSlot>();
+    }
+    s.sense_key = kScannerBusy.key;
+    s.sense_asc = kScannerBusy.asc;
+    s.sense_ascq = kScannerBusy.ascq;
+    return 0x100 + kSsAborted;
+  }
+  // Ended, possibly just as it was given up: its result stands.
+  if (direction == DataDirection::In && given != nullptr && given != data && status != kSsAborted) {
+    std::memcpy(data, given, length);
+  }
   if (block.target_status == kTargetCheckCondition) {
     s.sense_eom = block.sense[2] & 0x40;
     s.sense_ili = block.sense[2] & 0x20;

@@ -42,11 +42,14 @@ inline bool is_check_condition(std::uint16_t result) {
 // leaves it as it is.
 void apply_request_bound_setting(ScsiState& state, const char* milliseconds);
 
-// Sends `cdb` on `block` to the selected adapter's `target` and waits for it. A request still
-// pending after `bound` (or state.request_bound_limit) is abandoned: 0x100 + aborted, with the
-// last sense set to the tool's "Scanner is busy." condition; when the manager does not give
-// the block back, `block` is replaced by a fresh one.
-std::uint16_t send_and_wait(ScsiState& state, ScsiIo& io, std::unique_ptr<ScsiRequestBlock>& block,
+// Sends `cdb` on `slot`'s block to the selected adapter's `target` and waits for it. `data` is
+// read when the request is sent and filled only when it ends while waited for. A request still
+// pending after `bound` (or state.request_bound_limit), or when the user interrupts
+// (Ui::interrupted), is abandoned: 0x100 + aborted, with the
+// last sense set to the tool's "Scanner is busy." condition, unless it ended meanwhile (its own
+// result then stands); when the manager does not give the block back, `slot` goes to the
+// manager and is replaced by a fresh one.
+std::uint16_t send_and_wait(ScsiState& state, ScsiIo& io, std::unique_ptr<RequestSlot>& slot,
                             std::uint8_t target, const Cdb& cdb, DataDirection direction,
                             std::uint8_t* data, std::uint32_t length,
                             std::chrono::milliseconds bound = kRequestBound);

@@ -44,11 +44,12 @@ struct ScsiState {
   std::uint8_t pre_imprinter_fitted = 0;
   std::uint8_t post_imprinter_fitted = 0;
 
-  // The first block carries TEST UNIT READY and INQUIRY, the second every other command. A
-  // block whose request was abandoned but not given back by the manager goes to the manager
-  // (AspiModule::keep_abandoned) and a fresh one takes its place.
-  std::unique_ptr<ScsiRequestBlock> inquiry_block = std::make_unique<ScsiRequestBlock>();
-  std::unique_ptr<ScsiRequestBlock> command_block = std::make_unique<ScsiRequestBlock>();
+  // The first block carries TEST UNIT READY and INQUIRY, the second every other command, each
+  // with the data buffer a manager is given. A block whose request was abandoned but not given
+  // back by the manager goes to the manager with its buffer (AspiModule::keep_abandoned) and
+  // a fresh one takes its place.
+  std::unique_ptr<RequestSlot> inquiry_block = std::make_unique<RequestSlot>();
+  std::unique_ptr<RequestSlot> command_block = std::make_unique<RequestSlot>();
   // When set, discovery asks only this (adapter, target).
   std::optional<std::pair<std::uint8_t, std::uint8_t>> search_only;
   // The longest any request may stay pending (a setting for tests; normally no limit below

@@ -5,6 +5,7 @@
 
 #include "emulator/emulated_aspi.h"
 #include "firmware/open_file.h"
+#include "scsi/commands.h"
 #include "scsi/discovery.h"
 #include "scsi/download.h"
 #include "scsi/info.h"
@@ -361,6 +362,31 @@ TEST_F(Info, AScannerNeverReadyIsStillAskedAndTheManagerIsLoadedAfresh) {
   EXPECT_EQ(count("READ VERSIONS"), 3);
   EXPECT_EQ(loader->loads(), 2);
   EXPECT_EQ(i.version_value[0], "1.10");
+}
+
+// A read the manager keeps after an abort and answers later (with 0xEE bytes, when the next
+// request comes) writes into the buffer that went with its block: neither into a buffer the
+// caller still owns, nor into the stack frame of a call that has returned (the sanitizer build
+// runs with detect_stack_use_after_return).
+TEST_F(Info, ALateAnswerToAnAbandonedReadTouchesNothingOfTheCaller) {
+  emulate("hvs3600:hang=read");
+  scsi.request_bound_limit = std::chrono::milliseconds(50);
+  ScsiIo io{ui, *loader, timer};
+  ASSERT_EQ(start_service(scsi, io), ServiceStart::Ready);
+  std::uint8_t owned[24] = {};
+  EXPECT_EQ(read_versions(scsi, io, 3, owned, sizeof owned), 0x102);
+  EXPECT_EQ(test_unit_ready(scsi, io, 3), 0);
+  EXPECT_EQ(count("LATE ANSWER"), 1);
+  for (std::uint8_t b : owned) EXPECT_NE(b, 0xEE);
+
+  emulate("hvs3600:hang=read");
+  ScsiIo io2{ui, *loader, timer};
+  ASSERT_EQ(start_service(scsi, io2), ServiceStart::Ready);
+  read_capability(scsi, io2);  // its buffer is on the stack of a call that returns
+  std::string serial;
+  EXPECT_EQ(read_serial_number(scsi, io2, serial), 0);
+  EXPECT_EQ(serial, "     SN-00012345");
+  EXPECT_EQ(count("LATE ANSWER"), 1);
 }
 
 TEST(Emulator, ARequestIsPendingUntilTheManagerCompletesIt) {

@@ -100,6 +100,8 @@ class ScriptedAspi : public AspiModule {
   std::vector<std::string> missing;
   bool never_complete = false;
   bool abort_keeps_request = false;  // accepts the abort, never gives the block back
+  // The request ends with this target status while the abort is handled.
+  std::optional<std::uint8_t> ends_during_abort;
   int aborts = 0;
 
   bool has_entry(std::string_view e) override {
@@ -115,7 +117,14 @@ class ScriptedAspi : public AspiModule {
   }
   void abort(ScsiRequestBlock& srb) override {
     ++aborts;
-    if (!abort_keeps_request) store_status(srb, kSsAborted);
+    if (ends_during_abort) {
+      srb.target_status = *ends_during_abort;
+      srb.sense[2] = 0x04;
+      srb.sense[12] = 0x81;
+      store_status(srb, srb.target_status == kTargetCheckCondition ? kSsErr : kSsComp);
+    } else if (!abort_keeps_request) {
+      store_status(srb, kSsAborted);
+    }
   }
 };
 
@@ -201,14 +210,16 @@ TEST_F(ScsiTest, RequestBlockFields) {
   EXPECT_EQ(w.target, 5);
   EXPECT_EQ(w.lun, 0);
   EXPECT_EQ(w.data_length, 16u);
-  EXPECT_EQ(w.data_buffer, data);
+  // A manager that works on the buffer it is given gets one that lives with the block.
+  EXPECT_EQ(w.data_buffer, state.command_block->data.data());
+  EXPECT_EQ(state.command_block->data[2], 3);
   EXPECT_EQ(w.sense_length, 14);
   EXPECT_EQ(w.cdb_length, 10);
   EXPECT_EQ(w.post_routine, nullptr);
   const ScsiRequestBlock& q = aspi.sent[1];
   EXPECT_EQ(q.flags, 0x08);
   EXPECT_EQ(q.data_length, 96u);
-  EXPECT_EQ(q.data_buffer, state.inquiry_data.data());
+  EXPECT_EQ(q.data_buffer, state.inquiry_block->data.data());
   EXPECT_EQ(q.cdb_length, 6);
   // A WRITE BUFFER of length 0 sends no data.
   EXPECT_EQ(aspi.sent[2].data_length, 0u);
@@ -244,11 +255,22 @@ TEST_F(ScsiTest, ARequestThatNeverCompletesIsAbandoned) {
   // stays allocated; the test setting shortens the 60 s bound.
   aspi.abort_keeps_request = true;
   state.request_bound_limit = std::chrono::milliseconds(50);
-  ScsiRequestBlock* const kept = state.command_block.get();
+  ScsiRequestBlock* const kept = &state.command_block->block;
   EXPECT_EQ(read_data(state, io, 1, 32, nullptr), 0x102);
-  EXPECT_NE(state.command_block.get(), kept);
+  EXPECT_NE(&state.command_block->block, kept);
   EXPECT_EQ(load_status(*kept), kSsPending);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+
+  // A request that ends just as it is given up keeps its own result: a commit answered GOOD
+  // is a success, CHECK CONDITION gives its sense.
+  aspi.abort_keeps_request = false;
+  aspi.ends_during_abort = 0;
+  EXPECT_EQ(write_buffer(state, io, 1, 0, nullptr, 0, 0), 0);
+  EXPECT_EQ(state.sense_key, 0);
+  aspi.ends_during_abort = kTargetCheckCondition;
+  EXPECT_EQ(write_buffer(state, io, 1, 0, nullptr, 0, 0), 0x204);
+  EXPECT_EQ(state.sense_key, 0x04);
+  EXPECT_EQ(state.sense_asc, 0x81);
 }
 
 TEST(Discovery, ModelClasses) {
