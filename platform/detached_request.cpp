@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cstring>
 #include <system_error>
-#include <thread>
+
+#include "platform/request_thread.h"
 
 namespace fwload {
 namespace {
@@ -58,7 +59,7 @@ void DetachedRequests::start(ScsiRequestBlock& srb, std::shared_ptr<DetachedRequ
     running_.push_back(request);
   }
   try {
-    std::thread(std::move(work)).detach();
+    start_request_thread(std::move(work));
   } catch (const std::system_error&) {
     std::lock_guard<std::mutex> request_lock(request->mutex_);
     request->srb_ = nullptr;
@@ -68,17 +69,17 @@ void DetachedRequests::start(ScsiRequestBlock& srb, std::shared_ptr<DetachedRequ
   }
 }
 
-bool DetachedRequests::abandon(ScsiRequestBlock& srb) {
+std::shared_ptr<DetachedRequest> DetachedRequests::abandon(ScsiRequestBlock& srb) {
   std::lock_guard<std::mutex> lock(mutex_);
   for (const auto& r : running_) {
     std::lock_guard<std::mutex> request_lock(r->mutex_);
     if (r->srb_ == &srb) {
       r->srb_ = nullptr;
       store_status(srb, kSsAborted);
-      return true;
+      return r;
     }
   }
-  return false;
+  return nullptr;
 }
 
 }  // namespace fwload

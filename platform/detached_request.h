@@ -57,9 +57,10 @@ class DetachedRequests {
   // Without a thread the block ends at once as a failed hand-over (SS_ERR, host status 0x0E).
   void start(ScsiRequestBlock& srb, std::shared_ptr<DetachedRequest> request,
              std::function<void()> work);
-  // Gives the block of a running request back to the caller, ended as aborted; false when no
-  // running request has that block.
-  bool abandon(ScsiRequestBlock& srb);
+  // Gives the block of a running request back to the caller, ended as aborted, and returns
+  // that request (for the layer to cancel it in the system); null when no running request has
+  // that block.
+  std::shared_ptr<DetachedRequest> abandon(ScsiRequestBlock& srb);
 
  private:
   std::mutex mutex_;

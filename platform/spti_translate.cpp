@@ -16,13 +16,16 @@ std::optional<std::uint32_t> le32(std::span<const std::uint8_t> bytes, std::size
 
 constexpr std::uint8_t kHostCommandTimeout = 0x0B;
 constexpr std::uint8_t kHostBusReset = 0x0E;
+constexpr std::uint8_t kHostDataOverrun = 0x12;
 
 }  // namespace
 
-std::vector<Bus> parse_inquiry_data(std::span<const std::uint8_t> reply) {
+std::vector<Bus> parse_inquiry_data(std::span<const std::uint8_t> reply, bool* too_many) {
   std::vector<Bus> buses;
+  if (too_many != nullptr) *too_many = false;
   if (reply.empty()) return buses;
   const std::size_t count = reply[0];
+  std::size_t total = 0;
   for (std::size_t b = 0; b < count; ++b) {
     const std::size_t at = kBusDataOffset + b * kBusDataSize;
     if (at + kBusDataSize > reply.size()) break;
@@ -33,6 +36,11 @@ std::vector<Bus> parse_inquiry_data(std::span<const std::uint8_t> reply) {
     std::set<std::uint32_t> seen;  // a chain that comes back to a unit ends there
     while (offset != 0 && bus.units.size() < units && seen.insert(offset).second) {
       if (offset > reply.size() || reply.size() - offset < kUnitHeaderSize) break;
+      if (total == kMostUnitsPerPort) {
+        if (too_many != nullptr) *too_many = true;
+        buses.push_back(std::move(bus));
+        return buses;
+      }
       Unit u;
       u.path = reply[offset];
       u.target = reply[offset + 1];
@@ -40,10 +48,12 @@ std::vector<Bus> parse_inquiry_data(std::span<const std::uint8_t> reply) {
       u.claimed = reply[offset + 3] != 0;
       const std::uint32_t length = le32(reply, offset + 4).value_or(0);
       const std::size_t data = offset + kUnitHeaderSize;
-      const std::size_t n = std::min<std::size_t>(length, reply.size() - data);
+      const std::size_t n = std::min<std::size_t>(
+          {static_cast<std::size_t>(length), reply.size() - data, kKeptInquiryBytes});
       u.inquiry.assign(reply.begin() + static_cast<std::ptrdiff_t>(data),
                        reply.begin() + static_cast<std::ptrdiff_t>(data + n));
       bus.units.push_back(std::move(u));
+      ++total;
       offset = le32(reply, offset + 8).value_or(0);
     }
     buses.push_back(std::move(bus));
@@ -82,6 +92,10 @@ std::uint8_t complete_block(ScsiRequestBlock& block, const Outcome& outcome) {
   if (!outcome.sense.empty()) {
     std::memcpy(block.sense, outcome.sense.data(),
                 std::min(outcome.sense.size(), sizeof block.sense));
+  }
+  if (outcome.scsi_status == 0 && outcome.data_out && outcome.taken < outcome.sent) {
+    block.host_status = kHostDataOverrun;
+    return kSsErr;
   }
   return outcome.scsi_status == kTargetCheckCondition ? kSsErr : kSsComp;
 }

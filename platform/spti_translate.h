@@ -35,9 +35,15 @@ struct Bus {
   std::vector<Unit> units;
 };
 
+// The INQUIRY bytes kept of a unit (vendor, product and revision end at 36), and the most
+// units a port may report (a reply can chain the same units from every bus).
+inline constexpr std::size_t kKeptInquiryBytes = 36;
+inline constexpr std::size_t kMostUnitsPerPort = 2048;
+
 // The buses and units of one port's reply; nothing read beyond `reply`, and a chain that
-// loops or leaves the reply ends there.
-std::vector<Bus> parse_inquiry_data(std::span<const std::uint8_t> reply);
+// loops or leaves the reply ends there. Reading stops at kMostUnitsPerPort units, and then
+// `too_many` (when given) is set: such a port is not used.
+std::vector<Bus> parse_inquiry_data(std::span<const std::uint8_t> reply, bool* too_many = nullptr);
 
 // An adapter as the ASPI numbering sees it: one (port, path id) pair, in probe order.
 struct Adapter {
@@ -60,18 +66,23 @@ inline constexpr std::uint32_t kTimeoutSeconds = 120;
 inline constexpr std::uint32_t kCommitTimeoutSeconds = 900;  // saving firmware takes minutes
 Request make_request(const ScsiRequestBlock& block, std::uint8_t path);
 
-// How a pass-through request ended: the DeviceIoControl call's success and error, and the
-// SCSI status and sense bytes the driver returned.
+// How a pass-through request ended: the DeviceIoControl call's success and error, the SCSI
+// status and sense bytes the driver returned, and for outgoing data how much of it the device
+// took.
 struct Outcome {
   bool call_ok = false;
   std::uint32_t error = 0;  // GetLastError() when the call failed
   std::uint8_t scsi_status = 0;
   std::span<const std::uint8_t> sense;
+  bool data_out = false;
+  std::size_t sent = 0;   // the request's data length
+  std::size_t taken = 0;  // DataTransferLength as the driver returned it
 };
 inline constexpr std::uint32_t kErrorSemTimeout = 121;  // ERROR_SEM_TIMEOUT
 // Writes the block's host status, target status and sense from `outcome` and returns the
 // ASPI status to store last: a failed call is SS_ERR with a host status (time-out or bus
-// failure), CHECK CONDITION is SS_ERR with its sense, any other status completes.
+// failure), CHECK CONDITION is SS_ERR with its sense, outgoing data taken only in part under
+// GOOD is SS_ERR with host status 0x12 (data overrun), any other status completes.
 std::uint8_t complete_block(ScsiRequestBlock& block, const Outcome& outcome);
 
 }  // namespace fwload::spti

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <span>
 #include <utility>
 #include <vector>
@@ -24,18 +25,39 @@ constexpr std::uint8_t kHostBusReset = 0x0E;
 // satisfies any adapter's alignment mask.
 constexpr std::size_t kDataAlignment = 4096;
 constexpr DWORD kLargestInquiryReply = 64 * 1024;
+constexpr DWORD kInquiryDataWaitMs = 10'000;
+constexpr DWORD kCancelWaitMs = 1'000;
 
 class WindowsSptiSystem : public SptiSystem {
  public:
-  HANDLE create_file(const char* name) override {
+  WindowsSptiSystem() {
+    // CancelIoEx came with Windows Vista; without it a given-up call runs to the driver's own
+    // time-out, still without holding up any other.
+    if (HMODULE kernel = GetModuleHandleA("kernel32.dll")) {
+      cancel_io_ex_ = reinterpret_cast<CancelIoExFn>(
+          reinterpret_cast<void*>(GetProcAddress(kernel, "CancelIoEx")));
+    }
+  }
+  HANDLE create_file(const char* name, DWORD flags) override {
     return CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                       nullptr, OPEN_EXISTING, 0, nullptr);
+                       nullptr, OPEN_EXISTING, flags, nullptr);
   }
   BOOL device_io_control(HANDLE device, DWORD code, void* in, DWORD in_size, void* out,
-                         DWORD out_size, DWORD* returned) override {
-    return DeviceIoControl(device, code, in, in_size, out, out_size, returned, nullptr);
+                         DWORD out_size, DWORD* returned, OVERLAPPED* overlapped) override {
+    return DeviceIoControl(device, code, in, in_size, out, out_size, returned, overlapped);
+  }
+  BOOL overlapped_result(HANDLE device, OVERLAPPED* overlapped, DWORD* returned,
+                         BOOL wait) override {
+    return GetOverlappedResult(device, overlapped, returned, wait);
+  }
+  BOOL cancel_io(HANDLE device, OVERLAPPED* overlapped) override {
+    return cancel_io_ex_ != nullptr ? cancel_io_ex_(device, overlapped) : FALSE;
   }
   void close_handle(HANDLE device) override { CloseHandle(device); }
+
+ private:
+  using CancelIoExFn = BOOL(WINAPI*)(HANDLE, LPOVERLAPPED);
+  CancelIoExFn cancel_io_ex_ = nullptr;
 };
 
 // An open port, closed when the last request that uses it has ended: a request the caller
@@ -53,19 +75,62 @@ std::string port_name(int n) {
   return "\\\\.\\Scsi" + std::to_string(n) + ":";
 }
 
-struct SptiRequest : DetachedRequest {
-  explicit SptiRequest(ScsiRequestBlock& srb) : DetachedRequest(srb, kDataAlignment) {}
-  SptdWithSense pass{};
+// One overlapped call: its OVERLAPPED and event, which the system may use until it has ended.
+struct OverlappedCall {
+  OverlappedCall() { overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr); }
+  ~OverlappedCall() {
+    if (overlapped.hEvent != nullptr) CloseHandle(overlapped.hEvent);
+  }
+  OverlappedCall(const OverlappedCall&) = delete;
+  OverlappedCall& operator=(const OverlappedCall&) = delete;
+  OVERLAPPED overlapped{};
 };
 
-void run_request(const std::shared_ptr<SptiRequest>& r, const std::shared_ptr<Port>& port) {
+struct SptiRequest : DetachedRequest {
+  SptiRequest(ScsiRequestBlock& srb, std::shared_ptr<Port> p)
+      : DetachedRequest(srb, kDataAlignment), port(std::move(p)) {}
+  // Cancels the call in the driver once it is there (the caller has given the request up).
+  void cancel() {
+    std::lock_guard<std::mutex> lock(io_mutex);
+    cancelled = true;
+    if (in_driver) port->system->cancel_io(port->handle, &call.overlapped);
+  }
+  SptdWithSense pass{};
+  std::shared_ptr<Port> port;
+  OverlappedCall call;
+  std::mutex io_mutex;
+  bool in_driver = false;
+  bool cancelled = false;
+};
+
+void run_request(const std::shared_ptr<SptiRequest>& r) {
+  SptiSystem& system = *r->port->system;
+  const HANDLE handle = r->port->handle;
   DWORD returned = 0;
-  const BOOL ok =
-      port->system->device_io_control(port->handle, IOCTL_SCSI_PASS_THROUGH_DIRECT, &r->pass,
-                                      sizeof r->pass, &r->pass, sizeof r->pass, &returned);
-  const DWORD error = ok ? 0 : GetLastError();
+  BOOL ok = FALSE;
+  DWORD error = 0;
+  if (r->call.overlapped.hEvent == nullptr) {
+    error = GetLastError();
+  } else {
+    ok = system.device_io_control(handle, IOCTL_SCSI_PASS_THROUGH_DIRECT, &r->pass, sizeof r->pass,
+                                  &r->pass, sizeof r->pass, &returned, &r->call.overlapped);
+    error = ok ? 0 : GetLastError();
+    if (!ok && error == ERROR_IO_PENDING) {
+      {
+        std::lock_guard<std::mutex> lock(r->io_mutex);
+        r->in_driver = true;
+        if (r->cancelled) system.cancel_io(handle, &r->call.overlapped);
+      }
+      // Bounded by the request's own time-out in the driver, or by its cancellation.
+      ok = system.overlapped_result(handle, &r->call.overlapped, &returned, TRUE);
+      error = ok ? 0 : GetLastError();
+      std::lock_guard<std::mutex> lock(r->io_mutex);
+      r->in_driver = false;
+    }
+  }
   const SCSI_PASS_THROUGH_DIRECT& sptd = r->pass.sptd;
-  // The driver sets DataTransferLength to what was moved; a short data phase is no error.
+  // The driver sets DataTransferLength to what was moved; a short incoming data phase is no
+  // error.
   const std::size_t moved =
       ok ? std::min<std::size_t>(sptd.DataTransferLength, r->data().size()) : 0;
   const std::size_t sense = std::min<std::size_t>(sptd.SenseInfoLength, sizeof r->pass.sense);
@@ -75,6 +140,9 @@ void run_request(const std::shared_ptr<SptiRequest>& r, const std::shared_ptr<Po
     outcome.error = error;
     outcome.scsi_status = sptd.ScsiStatus;
     outcome.sense = std::span<const std::uint8_t>(r->pass.sense, sense);
+    outcome.data_out = !r->data_in() && !r->data().empty();
+    outcome.sent = r->data().size();
+    outcome.taken = moved;
     return spti::complete_block(srb, outcome);
   });
 }
@@ -112,7 +180,8 @@ class SptiAspiModule : public AspiModule {
       store_status(srb, kSsErr);
       return;
     }
-    auto r = std::make_shared<SptiRequest>(srb);
+    // Every adapter comes from a port that answered, and that port stays open.
+    auto r = std::make_shared<SptiRequest>(srb, ports_.at(adapter.port));
     const spti::Request q = spti::make_request(srb, adapter.path);
     SCSI_PASS_THROUGH_DIRECT& sptd = r->pass.sptd;
     sptd.Length = sizeof sptd;
@@ -129,14 +198,15 @@ class SptiAspiModule : public AspiModule {
     sptd.DataTransferLength = static_cast<ULONG>(r->data().size());
     sptd.DataBuffer = r->data().empty() ? nullptr : r->data().data();
     sptd.TimeOutValue = q.timeout_seconds;
-    // Every adapter comes from a port that answered, and that port stays open.
-    std::shared_ptr<Port> port = ports_.at(adapter.port);
-    requests_.start(srb, r, [r, port] { run_request(r, port); });
+    requests_.start(srb, r, [r] { run_request(r); });
   }
 
   // The request is given up at once: its block is the caller's again, ended as aborted, and
-  // nothing is written into it or its data when the driver finishes.
-  void abort(ScsiRequestBlock& srb) override { requests_.abandon(srb); }
+  // nothing is written into it or its data when the driver finishes; the driver is asked to
+  // cancel it.
+  void abort(ScsiRequestBlock& srb) override {
+    if (auto r = requests_.abandon(srb)) static_cast<SptiRequest&>(*r).cancel();
+  }
 
   std::string device_path(std::uint8_t adapter, std::uint8_t target) override {
     if (adapter >= adapters_.size() || unit_at(adapters_[adapter], target, 0) == nullptr) return {};
@@ -148,6 +218,8 @@ class SptiAspiModule : public AspiModule {
     return unit != nullptr && unit->claimed ? claimed_text(*unit) : std::string();
   }
   std::string manager_name() override { return kSptiManagerName; }
+  // Each request moves its data through a copy of its own (DetachedRequest).
+  bool copies_data() const override { return true; }
 
  private:
   static const spti::Unit* unit_at(const spti::Adapter& adapter, std::uint8_t target,
@@ -189,22 +261,44 @@ class SptiAspiModule : public AspiModule {
   DetachedRequests requests_;
 };
 
-// The port's buses from IOCTL_SCSI_GET_INQUIRY_DATA; empty when it does not answer.
-std::vector<spti::Bus> buses_of(SptiSystem& system, HANDLE port) {
-  std::vector<std::uint8_t> reply(4096);
+// One IOCTL_SCSI_GET_INQUIRY_DATA call and the buffer it fills.
+struct InquiryCall : OverlappedCall {
+  std::vector<std::uint8_t> reply;
+};
+
+// The port's IOCTL_SCSI_GET_INQUIRY_DATA reply; empty when it does not answer. A driver answers
+// it from what it found on its buses, at once; a call that neither ends within the bound nor
+// lets itself be cancelled is left to the driver with its memory.
+std::vector<std::uint8_t> inquiry_data_of(SptiSystem& system, HANDLE port) {
+  DWORD size = 4096;
   for (;;) {
+    auto call = std::make_unique<InquiryCall>();
+    if (call->overlapped.hEvent == nullptr) return {};
+    call->reply.resize(size);
     DWORD returned = 0;
-    if (system.device_io_control(port, IOCTL_SCSI_GET_INQUIRY_DATA, nullptr, 0, reply.data(),
-                                 static_cast<DWORD>(reply.size()), &returned)) {
-      const std::size_t n = std::min<std::size_t>(returned, reply.size());
-      return spti::parse_inquiry_data(std::span<const std::uint8_t>(reply.data(), n));
+    BOOL ok = system.device_io_control(port, IOCTL_SCSI_GET_INQUIRY_DATA, nullptr, 0,
+                                       call->reply.data(), size, &returned, &call->overlapped);
+    DWORD error = ok ? 0 : GetLastError();
+    if (!ok && error == ERROR_IO_PENDING) {
+      if (WaitForSingleObject(call->overlapped.hEvent, kInquiryDataWaitMs) != WAIT_OBJECT_0) {
+        system.cancel_io(port, &call->overlapped);
+        if (WaitForSingleObject(call->overlapped.hEvent, kCancelWaitMs) != WAIT_OBJECT_0) {
+          static_cast<void>(call.release());
+          return {};
+        }
+      }
+      ok = system.overlapped_result(port, &call->overlapped, &returned, FALSE);
+      error = ok ? 0 : GetLastError();
     }
-    const DWORD error = GetLastError();
+    if (ok) {
+      call->reply.resize(std::min<DWORD>(returned, size));
+      return std::move(call->reply);
+    }
     if ((error != ERROR_INSUFFICIENT_BUFFER && error != ERROR_MORE_DATA) ||
-        reply.size() >= kLargestInquiryReply) {
+        size >= kLargestInquiryReply) {
       return {};
     }
-    reply.resize(reply.size() * 2);
+    size *= 2;
   }
 }
 
@@ -234,7 +328,7 @@ std::unique_ptr<AspiModule> load_spti_module(std::shared_ptr<SptiSystem> system,
   int opened = 0;
   for (int n = 0; n < kSptiPorts; ++n) {
     const std::string name = port_name(n);
-    const HANDLE handle = system->create_file(name.c_str());
+    const HANDLE handle = system->create_file(name.c_str(), FILE_FLAG_OVERLAPPED);
     if (handle == INVALID_HANDLE_VALUE) {
       const DWORD error = GetLastError();
       if (refused.empty() && error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
@@ -249,7 +343,16 @@ std::unique_ptr<AspiModule> load_spti_module(std::shared_ptr<SptiSystem> system,
     }
     auto port = std::make_shared<Port>(system, handle);
     ++opened;
-    auto found = buses_of(*system, handle);
+    const std::vector<std::uint8_t> reply = inquiry_data_of(*system, handle);
+    bool too_many = false;
+    auto found = spti::parse_inquiry_data(reply, &too_many);
+    if (too_many) {
+      if (notice) {
+        notice(name + " reports more than " + std::to_string(spti::kMostUnitsPerPort) +
+               " units in its inquiry data; the port is not used");
+      }
+      continue;
+    }
     if (found.empty()) continue;  // the port closes again
     ports.emplace(n, std::move(port));
     buses.emplace_back(n, std::move(found));

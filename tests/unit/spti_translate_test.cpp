@@ -55,11 +55,38 @@ TEST(SptiTranslate, DamagedRepliesAreReadOnlyWithinThemselves) {
   auto long_data = r;
   long_data[first + 4] = 0xFF;
   long_data[first + 5] = 0xFF;
-  EXPECT_EQ(parse_inquiry_data(long_data)[0].units[0].inquiry.size(),
-            long_data.size() - first - kUnitHeaderSize);
+  EXPECT_EQ(parse_inquiry_data(long_data)[0].units[0].inquiry.size(), kKeptInquiryBytes);
   auto many = r;
   many[0] = 200;
   EXPECT_LE(parse_inquiry_data(many).size(), (many.size() - kBusDataOffset) / kBusDataSize);
+  // 255 buses that chain the same 255 unit headers, each claiming 4 GiB of inquiry data:
+  // 65,025 units unless the reader stops; it keeps 2048 of 36 bytes at most, and says so.
+  std::vector<std::uint8_t> hostile(kBusDataOffset + 255 * kBusDataSize + 255 * kUnitHeaderSize);
+  hostile[0] = 255;
+  const std::size_t units_at = kBusDataOffset + 255 * kBusDataSize;
+  auto put32 = [&](std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) hostile[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+  };
+  for (std::size_t b = 0; b < 255; ++b) {
+    hostile[kBusDataOffset + b * kBusDataSize] = 255;
+    put32(kBusDataOffset + b * kBusDataSize + 4, static_cast<std::uint32_t>(units_at));
+  }
+  for (std::size_t u = 0; u < 255; ++u) {
+    const std::size_t at = units_at + u * kUnitHeaderSize;
+    hostile[at + 1] = static_cast<std::uint8_t>(u);
+    put32(at + 4, 0xFFFFFFFF);
+    put32(at + 8, u < 254 ? static_cast<std::uint32_t>(at + kUnitHeaderSize) : 0);
+  }
+  bool too_many = false;
+  std::size_t units = 0;
+  for (const Bus& bus : parse_inquiry_data(hostile, &too_many)) {
+    units += bus.units.size();
+    for (const Unit& u : bus.units) EXPECT_LE(u.inquiry.size(), kKeptInquiryBytes);
+  }
+  EXPECT_EQ(units, kMostUnitsPerPort);
+  EXPECT_TRUE(too_many);
+  parse_inquiry_data(r, &too_many);
+  EXPECT_FALSE(too_many);
 }
 
 TEST(SptiTranslate, RequestsAndOutcomes) {
@@ -91,7 +118,9 @@ TEST(SptiTranslate, RequestsAndOutcomes) {
       {{true, 0, 0x02, sense}, kSsErr, 0, 2, 6},
       {{true, 0, 0x02, {}}, kSsErr, 0, 2, 0},  // CHECK CONDITION without sense: "No sense !"
       {{false, kErrorSemTimeout, 0, {}}, kSsErr, 0x0B, 0, 0},
-      {{false, 5, 0, {}}, kSsErr, 0x0E, 0, 0},  // access denied and the like
+      {{false, 5, 0, {}}, kSsErr, 0x0E, 0, 0},                      // access denied and the like
+      {{true, 0, 0x00, {}, true, 8192, 4096}, kSsErr, 0x12, 0, 0},  // a block taken in part
+      {{true, 0, 0x00, {}, false, 96, 36}, kSsComp, 0, 0, 0},       // a short reply is no error
   };
   for (const Case& c : cases) {
     ScsiRequestBlock block{};

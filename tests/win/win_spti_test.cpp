@@ -7,9 +7,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -30,8 +32,10 @@ namespace {
 using namespace std::chrono_literals;
 
 // Ports \\.\ScsiN: with one bus each, or none; on each bus, emulated scanners at their targets
-// and, at target 0, a disk a Windows driver has claimed.
-class FakeSpti : public SptiSystem {
+// and, at target 0, a disk a Windows driver has claimed. As Windows does, a port opened without
+// FILE_FLAG_OVERLAPPED completes its calls one at a time; one opened with it needs an
+// OVERLAPPED for every call and runs each pass-through call on a thread of its own.
+class FakeSpti : public SptiSystem, public std::enable_shared_from_this<FakeSpti> {
  public:
   struct Device {
     std::shared_ptr<emulator::Scanner> scanner;
@@ -44,22 +48,38 @@ class FakeSpti : public SptiSystem {
   std::vector<std::string> opened;
   std::vector<SCSI_PASS_THROUGH_DIRECT> calls;
   std::atomic<int> closed{0};
+  std::atomic<int> cancels{0};
   // Runs on the request's thread before the scanner answers; true: it has answered itself.
   std::function<bool(SptdWithSense&)> before_command;
+  // A pass-through call this says yes to never ends until it is cancelled (on a port opened
+  // without FILE_FLAG_OVERLAPPED: until `release`).
+  std::function<bool(const SptdWithSense&)> hangs;
+  std::atomic<bool> release{false};
 
-  HANDLE create_file(const char* name) override {
+  HANDLE create_file(const char* name, DWORD flags) override {
     int port = -1;
     if (refuse == 0 && std::sscanf(name, "\\\\.\\Scsi%d:", &port) == 1 && ports.count(port)) {
       std::lock_guard<std::mutex> lock(mutex);
       opened.emplace_back(name);
+      overlapped_port[port] = (flags & FILE_FLAG_OVERLAPPED) != 0;
       return reinterpret_cast<HANDLE>(static_cast<INT_PTR>(0x100 + port));
     }
     SetLastError(refuse != 0 ? refuse : ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
   BOOL device_io_control(HANDLE device, DWORD code, void* in, DWORD in_size, void* out,
-                         DWORD out_size, DWORD* returned) override {
+                         DWORD out_size, DWORD* returned, OVERLAPPED* overlapped) override {
     const int port = static_cast<int>(reinterpret_cast<INT_PTR>(device)) - 0x100;
+    bool overlapped_io = false;
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      overlapped_io = overlapped_port.at(port);
+    }
+    if (overlapped_io && overlapped == nullptr) {
+      ADD_FAILURE() << "a call without OVERLAPPED on an overlapped port";
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return FALSE;
+    }
     if (code == IOCTL_SCSI_GET_INQUIRY_DATA) {
       std::vector<test::FakeUnit> units;
       for (const auto& [target, d] : ports.at(port)) {
@@ -73,6 +93,7 @@ class FakeSpti : public SptiSystem {
       }
       std::memcpy(out, reply.data(), reply.size());
       *returned = static_cast<DWORD>(reply.size());
+      if (overlapped != nullptr) SetEvent(overlapped->hEvent);
       return TRUE;
     }
     EXPECT_EQ(code, static_cast<DWORD>(IOCTL_SCSI_PASS_THROUGH_DIRECT));
@@ -83,7 +104,87 @@ class FakeSpti : public SptiSystem {
       std::lock_guard<std::mutex> lock(mutex);
       calls.push_back(p.sptd);
     }
-    if (before_command && before_command(p)) return TRUE;
+    const bool hung = hangs && hangs(p);
+    if (!overlapped_io) {
+      // One call at a time on this handle.
+      std::mutex* one_at_a_time = nullptr;
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        one_at_a_time = &port_mutex[port];
+      }
+      std::lock_guard<std::mutex> port_lock(*one_at_a_time);
+      while (hung && !release) std::this_thread::sleep_for(1ms);
+      *returned = sizeof p;
+      if (!hung) answer(port, p);
+      return TRUE;
+    }
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      pending[overlapped] = Pending{};
+      if (hung) hung_calls.insert(overlapped);
+    }
+    ResetEvent(overlapped->hEvent);
+    if (!hung) {
+      std::thread([self = shared_from_this(), port, &p, overlapped] {
+        self->answer(port, p);
+        self->end(overlapped, ERROR_SUCCESS, sizeof p);
+      }).detach();
+    }
+    SetLastError(ERROR_IO_PENDING);
+    return FALSE;
+  }
+  BOOL overlapped_result(HANDLE, OVERLAPPED* overlapped, DWORD* returned, BOOL wait) override {
+    std::unique_lock<std::mutex> lock(mutex);
+    if (wait) ended.wait(lock, [&] { return pending.at(overlapped).done; });
+    const Pending p = pending.at(overlapped);
+    if (!p.done) {
+      SetLastError(ERROR_IO_INCOMPLETE);
+      return FALSE;
+    }
+    pending.erase(overlapped);
+    *returned = p.returned;
+    SetLastError(p.error);
+    return p.error == ERROR_SUCCESS;
+  }
+  BOOL cancel_io(HANDLE, OVERLAPPED* overlapped) override {
+    ++cancels;
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      auto it = pending.find(overlapped);
+      if (it == pending.end() || it->second.done) return FALSE;
+      it->second.cancelled = true;
+    }
+    if (hung_call(overlapped)) end(overlapped, ERROR_OPERATION_ABORTED, 0);
+    return TRUE;
+  }
+  void close_handle(HANDLE) override { ++closed; }
+
+ private:
+  struct Pending {
+    bool done = false;
+    bool cancelled = false;
+    DWORD error = ERROR_SUCCESS;
+    DWORD returned = 0;
+  };
+  // A call no thread answers: only its cancellation ends it.
+  bool hung_call(OVERLAPPED* overlapped) {
+    std::lock_guard<std::mutex> lock(mutex);
+    return hung_calls.count(overlapped) != 0;
+  }
+  void end(OVERLAPPED* overlapped, DWORD error, DWORD returned) {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      Pending& p = pending.at(overlapped);
+      p.done = true;
+      p.error = p.cancelled ? ERROR_OPERATION_ABORTED : error;
+      p.returned = returned;
+      hung_calls.erase(overlapped);
+    }
+    SetEvent(overlapped->hEvent);
+    ended.notify_all();
+  }
+  void answer(int port, SptdWithSense& p) {
+    if (before_command && before_command(p)) return;
     const Device& d = ports.at(port).at(p.sptd.TargetId);
     const emulator::Completion c = d.scanner->execute(p.sptd.Cdb, p.sptd.CdbLength,
                                                       static_cast<std::uint8_t*>(p.sptd.DataBuffer),
@@ -100,10 +201,13 @@ class FakeSpti : public SptiSystem {
       sense[13] = c.sense.ascq;
       p.sptd.SenseInfoLength = 18;
     }
-    *returned = sizeof p;
-    return TRUE;
   }
-  void close_handle(HANDLE) override { ++closed; }
+
+  std::map<int, bool> overlapped_port;
+  std::map<int, std::mutex> port_mutex;
+  std::map<OVERLAPPED*, Pending> pending;
+  std::set<OVERLAPPED*> hung_calls;
+  std::condition_variable ended;
 };
 
 // Whether `done` holds within five seconds (a request's thread lets go of its port last).
@@ -132,6 +236,19 @@ class Spti : public ::testing::Test {
   ScsiIo io{ui, loader, timer};
 
   void SetUp() override { loader.choose_route(AspiRoute::PassThrough); }
+  // Opens a synthetic firmware file for `model` into `file`.
+  void open_model(int model, FirmwareState& file) {
+    test::MemoryProfile profile;
+    test::MemoryFileSystem fs;
+    fwgen::FirmwareSpec spec;
+    spec.model = model;
+    fwgen::Firmware firmware = fwgen::build_firmware(spec);
+    fs.put("/fw/f.mot", fwgen::emit_srecords(firmware, {}));
+    FirmwareIo firmware_io{ui, profile, fs};
+    std::string name = "/fw/f.mot";
+    ASSERT_EQ(open_firmware_file(file, firmware_io, name), 1);
+    ui.boxes.clear();
+  }
   int count(emulator::Scanner& s, const std::string& prefix) {
     int n = 0;
     for (const std::string& l : s.log()) n += l.rfind(prefix, 0) == 0;
@@ -193,17 +310,8 @@ TEST_F(Spti, DownloadRefusalAndSense) {
   for (const Case& c : cases) {
     auto s = scanner(c.spec);
     spti->ports[0][3] = {s, false};
-    test::MemoryProfile profile;
-    test::MemoryFileSystem fs;
-    fwgen::FirmwareSpec spec;
-    spec.model = c.model;
-    fwgen::Firmware firmware = fwgen::build_firmware(spec);
-    fs.put("/fw/f.mot", fwgen::emit_srecords(firmware, {}));
     FirmwareState file;
-    FirmwareIo firmware_io{ui, profile, fs};
-    std::string name = "/fw/f.mot";
-    ASSERT_EQ(open_firmware_file(file, firmware_io, name), 1);
-    ui.boxes.clear();
+    open_model(c.model, file);
     scsi.aspi_module.reset();
     EXPECT_EQ(download_over_scsi(scsi, io, file, 0), c.result) << c.spec;
     EXPECT_EQ(ui.box_lines(), c.boxes) << c.spec;
@@ -237,7 +345,7 @@ TEST_F(Spti, AnAbandonedRequestWritesNothingLater) {
   };
   scsi.request_bound_limit = 30ms;
   std::uint8_t buffer[32] = {};
-  ScsiRequestBlock* const block = scsi.command_block.get();
+  ScsiRequestBlock* const block = &scsi.command_block->block;
   EXPECT_EQ(read_data(scsi, io, 3, sizeof buffer, buffer), 0x102);
   EXPECT_EQ(load_status(*block), kSsAborted);
   scsi.aspi_module.reset();
@@ -247,6 +355,31 @@ TEST_F(Spti, AnAbandonedRequestWritesNothingLater) {
   for (std::uint8_t b : buffer) EXPECT_EQ(b, 0);
   EXPECT_EQ(load_status(*block), kSsAborted);
   EXPECT_EQ(block->target_status, 0);
+}
+
+// Requests on one port do not wait for each other: an INQUIRY that never ends hides no
+// scanner behind it on the same port, and a WRITE BUFFER that never ends is given up and
+// cancelled while the next pass's requests to that port are answered.
+TEST_F(Spti, AHungRequestHoldsUpNoOtherOnItsPort) {
+  auto s = scanner("hvs3600");
+  spti->ports[0][1] = {scanner("hvs2600"), false};
+  spti->ports[0][3] = {s, false};
+  std::atomic<int> blocks{0};
+  spti->hangs = [&](const SptdWithSense& p) {
+    return (p.sptd.Cdb[0] == 0x12 && p.sptd.TargetId == 1) ||
+           (p.sptd.Cdb[0] == 0x3B && p.sptd.DataTransferLength > 0 && blocks++ == 0);
+  };
+  scsi.request_bound_limit = 300ms;
+  FirmwareState file;
+  open_model(5, file);
+  EXPECT_EQ(download_over_scsi(scsi, io, file, 0), 1);
+  EXPECT_TRUE(ui.boxes.empty()) << ui.box_lines()[0];
+  EXPECT_EQ(s->committed(0), std::vector<std::uint8_t>(file.image.begin(),
+                                                       file.image.begin() + file.end_address + 1));
+  EXPECT_EQ(spti->cancels, 2);  // the INQUIRY and the first block
+  scsi.aspi_module.reset();
+  spti->release = true;
+  EXPECT_TRUE(soon([&] { return spti->closed == 1; }));
 }
 
 // A scanner a Windows driver has claimed is not found; the user is told why, once.
