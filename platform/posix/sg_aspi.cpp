@@ -24,7 +24,8 @@ namespace fwload {
 namespace {
 
 constexpr std::uint8_t kHostSelectionTimeout = 0x11;
-constexpr std::uint8_t kHostBusReset = 0x0E;  // also: the request could not be handed over
+constexpr std::uint8_t kHostBusReset = 0x0E;     // also: the request could not be handed over
+constexpr std::uint8_t kHostDataOverrun = 0x12;  // data over- or underrun
 // Driver status: the low three bits are the driver's verdict; 0x08 only says that sense data
 // came with the reply.
 constexpr unsigned kDriverErrorMask = 0x07;
@@ -105,9 +106,11 @@ struct SgRequest : DetachedRequest {
 void run_request(const std::shared_ptr<SgRequest>& r, const std::shared_ptr<SgDescriptor>& device) {
   const int rc = device->system->sg_io(device->fd, r->header);
   const sg_io_hdr_t& h = r->header;
-  // A short data phase is no error: what came is handed over.
+  // A short incoming data phase is no error: what came is handed over. Outgoing data the
+  // device took only in part is (the rest of a WRITE BUFFER block would be missing).
   const std::size_t resid = rc == 0 && h.resid > 0 ? static_cast<std::size_t>(h.resid) : 0;
   const std::size_t got = rc == 0 ? r->data().size() - std::min(r->data().size(), resid) : 0;
+  const bool taken_in_part = !r->data_in() && !r->data().empty() && resid > 0;
   r->end(got, [&](ScsiRequestBlock& srb) {
     if (rc != 0) {
       srb.host_status = kHostBusReset;
@@ -118,6 +121,10 @@ void run_request(const std::shared_ptr<SgRequest>& r, const std::shared_ptr<SgDe
     srb.target_status = static_cast<std::uint8_t>(h.status & 0xFF);
     if (srb.target_status == kTargetCheckCondition || h.host_status != 0 ||
         (h.driver_status & kDriverErrorMask) != 0) {
+      return kSsErr;
+    }
+    if (taken_in_part && srb.target_status == 0) {
+      srb.host_status = kHostDataOverrun;
       return kSsErr;
     }
     return kSsComp;
@@ -192,6 +199,8 @@ class SgAspiModule : public AspiModule {
     return access_hint(path, last_open_error_, system_->group_of(path));
   }
   std::string manager_name() override { return "Linux SCSI generic driver (/dev/sg*)"; }
+  // Each request moves its data through a copy of its own (DetachedRequest).
+  bool copies_data() const override { return true; }
 
   // The request is given up at once: its block is the caller's again, ended as aborted, and
   // nothing is written into it or its data when the kernel finishes.
