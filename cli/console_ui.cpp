@@ -49,9 +49,17 @@ FileDialogResult ConsoleUi::file_dialog(const FileDialogRequest& request) {
 namespace fwload {
 
 bool ConsoleUi::stop_requested() {
-  if (saving_ || interrupts_ == nullptr || interrupts_->load() == 0) return false;
+  if (saving_ || held_ || interrupts_ == nullptr || interrupts_->load() <= heard_before_) {
+    return false;
+  }
   stopped_ = true;
   return true;
+}
+
+void ConsoleUi::scanner_saving(bool saving) {
+  // The presses answered with the warning while the scanner saved stop nothing afterwards.
+  if (saving_ && !saving && interrupts_ != nullptr) heard_before_ = interrupts_->load();
+  saving_ = saving;
 }
 
 void ConsoleUi::interrupts_while_saving() {

@@ -29,8 +29,12 @@ class ConsoleUi : public Ui {
   void end_progress_line();
   // The count of Ctrl-C the console received (catch_interrupts). Before the scanner saves,
   // the first one stops the operation; while it saves, the first one is answered with a
-  // warning and the second ends the program at once with exit status 130.
+  // warning and the second ends the program at once with exit status 130. After it has saved,
+  // only a new one stops what follows (the version read).
   void set_interrupts(const std::atomic<int>* interrupts) { interrupts_ = interrupts; }
+  // While held, a Ctrl-C stops nothing: a change already sent to the scanner is seen through,
+  // and the interrupt is heard when the hold ends.
+  void hold_interrupts(bool hold) { held_ = hold; }
   // Whether an operation was stopped on the user's request.
   bool stopped() const { return stopped_; }
 
@@ -44,7 +48,8 @@ class ConsoleUi : public Ui {
   void arrow_cursor() override {}
   FileDialogResult file_dialog(const FileDialogRequest& request) override;
   bool stop_requested() override;
-  void scanner_saving(bool saving) override { saving_ = saving; }
+  bool interrupted() override { return stop_requested(); }
+  void scanner_saving(bool saving) override;
 
  private:
   void tick();
@@ -60,6 +65,8 @@ class ConsoleUi : public Ui {
   int last_countdown_printed_ = -1;
   const std::atomic<int>* interrupts_ = nullptr;
   bool saving_ = false;
+  bool held_ = false;
+  int heard_before_ = 0;  // interrupts counted before the scanner had saved
   bool stopped_ = false;
   bool warned_ = false;
 };

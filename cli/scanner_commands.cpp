@@ -46,11 +46,13 @@ std::string product_name(const ScsiState& scsi) {
 }
 
 // What every scanner command sets up: the SCSI access (the platform's manager or --emulate),
-// the console with the one-second tick, and the SCSI state with the command's choices.
+// the console with the one-second tick and Ctrl-C counted, and the SCSI state with the
+// command's choices.
 struct ScannerSession {
   ScannerSession(const CliArgs& args, CliEnv& env)
       : ui(env.err, env.err_is_terminal), status(scsi_access(args, env, access)) {
     ui.set_timer(&timer);
+    if (env.catch_interrupts != nullptr) ui.set_interrupts(&env.catch_interrupts());
     prepare_scsi_state(scsi, args);
   }
   ScsiIo io() { return ScsiIo{ui, *access.loader, timer}; }
@@ -61,6 +63,21 @@ struct ScannerSession {
   ScsiState scsi;
   int status;  // -1: the command goes on; else its exit status
 };
+
+// Ends a command the user interrupted: `text` on standard error, exit status 130.
+int interrupted(CliEnv& env, ConsoleUi& ui, const char* text) {
+  ui.end_progress_line();
+  std::fprintf(env.err, "%s\n", text);
+  std::fflush(env.err);
+  return kExitInterrupted;
+}
+
+constexpr char kInterrupted[] = "Interrupted.";
+constexpr char kInterruptedBeforeChange[] =
+    "Interrupted before anything was sent to the scanner; it is unchanged.";
+constexpr char kInterruptedAfterChange[] =
+    "Interrupted; the change had already been sent to the scanner and was seen through.";
+constexpr char kSavedNotRead[] = "The firmware was saved; its versions were not read.";
 
 }  // namespace
 
@@ -74,15 +91,12 @@ int transfer(const CliArgs& args, CliEnv& env) {
   if (!open_for_cli(state, io, ui, absolute_path(args.file))) return kExitFailure;
   ui.end_progress_line();
   ui.set_activity("Trans File");
-  // From here on Ctrl-C stops the transfer between requests, or warns while the scanner saves.
-  if (env.catch_interrupts != nullptr) ui.set_interrupts(&env.catch_interrupts());
+  // Ctrl-C stops the transfer at once before the scanner saves, and warns while it saves.
   auto failed = [&] {
     if (!ui.stopped()) return kExitFailure;
-    ui.end_progress_line();
-    std::fprintf(env.err,
-                 "Transfer interrupted before the scanner was told to save it; it keeps its old "
-                 "firmware.\n");
-    return kExitInterrupted;
+    return interrupted(env, ui,
+                       "Transfer interrupted before the scanner was told to save it; it keeps "
+                       "its old firmware.");
   };
   if (!args.serial.empty()) {
     SerialState serial;
@@ -105,7 +119,9 @@ int transfer(const CliArgs& args, CliEnv& env) {
     std::fprintf(env.out, "Transferred %s over %s, unit code %u, %u bytes.\n", args.file.c_str(),
                  args.serial.c_str(), static_cast<unsigned>(state.download_target_code),
                  static_cast<unsigned>(kSerialImageSize));
-    print_versions_after(env, ReadScannerInfoSerial(serial, serial_io), state);
+    const ScannerRows rows = ReadScannerInfoSerial(serial, serial_io);
+    if (ui.stopped()) return interrupted(env, ui, kSavedNotRead);
+    print_versions_after(env, rows, state);
     return std::fflush(env.out) == 0 ? kExitOk : kExitFailure;
   }
   ScsiState& scsi = session.scsi;
@@ -132,7 +148,10 @@ int transfer(const CliArgs& args, CliEnv& env) {
                args.file.c_str(), product_name(scsi).c_str(), static_cast<unsigned>(scsi.target_id),
                static_cast<unsigned>(state.download_target_code),
                static_cast<unsigned>(state.end_address + 1));
-  print_versions_after(env, read_scanner_info_scsi(scsi, scsi_io), state);
+  std::fflush(env.out);
+  const ScannerRows rows = read_scanner_info_scsi(scsi, scsi_io);
+  if (ui.stopped()) return interrupted(env, ui, kSavedNotRead);
+  print_versions_after(env, rows, state);
   return std::fflush(env.out) == 0 ? kExitOk : kExitFailure;
 }
 
@@ -161,6 +180,7 @@ int info(const CliArgs& args, CliEnv& env) {
     rows = read_scanner_info_scsi(session.scsi, io);
     if (session.scsi.aspi_module) manager = session.scsi.aspi_module->manager_name();
   }
+  if (ui.stopped()) return interrupted(env, ui, kInterrupted);
   std::vector<std::pair<std::string, std::string>> scanner_rows = {{"Vendor ID :", rows.vendor},
                                                                    {"Products ID :", rows.product}};
   for (int i = 0; i < 4; ++i)
@@ -218,15 +238,23 @@ int set_default(const CliArgs& args, CliEnv& env) {
   ConsoleUi& ui = session.ui;
   ScsiState& scsi = session.scsi;
   ScsiIo io = session.io();
-  if (const int status = prepare_service(scsi, io); status >= 0) return status;
+  const int ready = prepare_service(scsi, io);
+  if (ui.stopped()) return interrupted(env, ui, kInterruptedBeforeChange);
+  if (ready >= 0) return ready;
   const Region region = args.region == "us"       ? Region::Us
                         : args.region == "europe" ? Region::Europe
                                                   : Region::Japan;
-  if (set_regional_defaults(scsi, io, region) != 0) {
+  // Once sent, the change is seen through; a Ctrl-C meanwhile is heard afterwards.
+  ui.hold_interrupts(true);
+  const std::uint16_t result = set_regional_defaults(scsi, io, region);
+  ui.hold_interrupts(false);
+  if (result != 0) {
     show_scanner_message(ui, scsi.sense_key, scsi.sense_asc, scsi.sense_ascq);
-    return kExitFailure;
+  } else {
+    std::fprintf(env.out, "Regional defaults set: %s\n", args.region.c_str());
   }
-  std::fprintf(env.out, "Regional defaults set: %s\n", args.region.c_str());
+  if (ui.interrupted()) return interrupted(env, ui, kInterruptedAfterChange);
+  if (result != 0) return kExitFailure;
   return std::fflush(env.out) == 0 ? kExitOk : kExitFailure;
 }
 
@@ -237,17 +265,27 @@ int serial_number(const CliArgs& args, CliEnv& env) {
   if (!serial_number_fits(args.serial_number, ui)) return kExitFailure;
   ScsiState& scsi = session.scsi;
   ScsiIo io = session.io();
-  if (const int status = prepare_service(scsi, io); status >= 0) return status;
+  const int ready = prepare_service(scsi, io);
+  if (ui.stopped()) return interrupted(env, ui, kInterruptedBeforeChange);
+  if (ready >= 0) return ready;
   const auto capability = read_capability(scsi, io);
+  if (ui.stopped()) return interrupted(env, ui, kInterruptedBeforeChange);
   if (!keeps_serial_number(scsi, capability)) {
     std::fprintf(env.err, "fwload-cli: this scanner keeps no serial number\n");
     return kExitFailure;
   }
-  if (!args.serial_number.empty() && write_serial_number(scsi, io, args.serial_number) != 0) {
-    show_scanner_message(ui, scsi.sense_key, scsi.sense_asc, scsi.sense_ascq);
+  if (!args.serial_number.empty()) {
+    // Once sent, the new number is seen through; a Ctrl-C meanwhile is heard afterwards.
+    ui.hold_interrupts(true);
+    const std::uint16_t result = write_serial_number(scsi, io, args.serial_number);
+    ui.hold_interrupts(false);
+    if (result != 0) show_scanner_message(ui, scsi.sense_key, scsi.sense_asc, scsi.sense_ascq);
+    if (ui.interrupted()) return interrupted(env, ui, kInterruptedAfterChange);
   }
   std::string serial;
-  if (read_serial_number(scsi, io, serial) != 0) {
+  const std::uint16_t read = read_serial_number(scsi, io, serial);
+  if (ui.stopped()) return interrupted(env, ui, kInterrupted);
+  if (read != 0) {
     show_scanner_message(ui, scsi.sense_key, scsi.sense_asc, scsi.sense_ascq);
     return kExitFailure;
   }
@@ -261,6 +299,7 @@ int scan(const CliArgs& args, CliEnv& env) {
   ScsiState& scsi = session.scsi;
   ScsiIo io = session.io();
   const auto devices = scan_bus(scsi, io);
+  if (session.ui.stopped()) return interrupted(env, session.ui, kInterrupted);
   if (!devices) return kExitFailure;
   const std::string manager = scsi.aspi_module->manager_name();
   if (args.json) {

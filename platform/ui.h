@@ -62,6 +62,11 @@ class Ui {
   // The scanner has been told to save what it received (true), and has done so or failed
   // (false): meanwhile nothing stops the operation.
   virtual void scanner_saving(bool saving) { static_cast<void>(saving); }
+  // Whether the user has interrupted the operation (Ctrl-C on a console; a dialog never is),
+  // asked wherever the tool waits: a search stops, a pending request is given up at once, a
+  // serial poll ends, and the failures that follow are not reported. Never while the scanner
+  // saves.
+  virtual bool interrupted() { return false; }
 };
 
 // Reports progress to a Ui only when the percentage changes, so long loops can report after

@@ -120,6 +120,7 @@ int find_scanner(ScsiState& s, ScsiIo& io, bool quiet) {
     s.host_adapter_id = static_cast<std::uint8_t>(adapter);
     for (int target = 0; target < kTargets; ++target) {
       if (!searched(s, adapter, target)) continue;
+      if (io.ui.interrupted()) return 0;
       const std::uint16_t result = inquiry(s, io, static_cast<std::uint8_t>(target));
       if (result == 0x100 + kSsInvalidHa || result == 0x100 + kSsFailedInit) break;
       if (result != 0) continue;
@@ -138,7 +139,7 @@ int find_scanner(ScsiState& s, ScsiIo& io, bool quiet) {
       return 1;
     }
   }
-  if (!quiet) show_no_target_device(io.ui);
+  if (!quiet && !io.ui.interrupted()) show_no_target_device(io.ui);
   return 0;
 }
 
@@ -149,6 +150,7 @@ std::optional<std::vector<ScsiDevice>> scan_bus(ScsiState& s, ScsiIo& io) {
   for (unsigned adapter = 0; adapter < static_cast<unsigned>(adapters); ++adapter) {
     s.host_adapter_id = static_cast<std::uint8_t>(adapter);
     for (int target = 0; target < kTargets; ++target) {
+      if (io.ui.interrupted()) return std::nullopt;
       const std::uint16_t result = inquiry(s, io, static_cast<std::uint8_t>(target));
       if (result == 0x100 + kSsInvalidHa || result == 0x100 + kSsFailedInit) break;
       ScsiDevice d;

@@ -56,6 +56,7 @@ int plan_download_over_scsi(ScsiState& s, ScsiIo& io, FirmwareState& f, int impr
                             is_ignorable_condition(s.sense_key, s.sense_asc, s.sense_ascq));
   }
   if (!ready) {
+    if (io.ui.interrupted()) return -1;
     if (is_check_condition(result)) {
       show_scanner_message(io.ui, s.sense_key, s.sense_asc, s.sense_ascq);
     } else {
@@ -109,7 +110,7 @@ int download_over_scsi(ScsiState& s, ScsiIo& io, FirmwareState& f, int imprinter
     sent = !failed;
   }
   if (!sent) {
-    show_scanner_message(io.ui, s.sense_key, s.sense_asc, s.sense_ascq);
+    if (!io.ui.interrupted()) show_scanner_message(io.ui, s.sense_key, s.sense_asc, s.sense_ascq);
     return 0;
   }
 

@@ -11,6 +11,7 @@ namespace fwload {
 Readiness wait_until_ready(ScsiState& s, ScsiIo& io) {
   int tries = 0;
   for (;;) {
+    if (io.ui.interrupted()) return Readiness::NotReady;
     const std::uint16_t result = test_unit_ready(s, io, s.target_id);
     if (result == 0) return Readiness::Ready;
     if (is_check_condition(result)) {

@@ -116,7 +116,7 @@ int PollScannerStatus(SerialState& s, SerialIo& io) {
   int failures = 0;
   const auto busy_until = std::chrono::steady_clock::now() + kBusyLimit;
   for (;;) {
-    if (failures > kPollFailures) return 0;
+    if (failures > kPollFailures || io.ui.interrupted()) return 0;
     // Nothing of an earlier reply may pass for part of this one.
     s.reply.fill(0);
     const std::uint8_t enq = kEnq;
@@ -150,6 +150,7 @@ int PollScannerStatus(SerialState& s, SerialIo& io) {
         break;
       }
       pump(io);
+      if (io.ui.interrupted()) return 0;
       if (n <= 0) {
         // The rest of the reply does not come: counted like a missing reply.
         if (++failures > kPollFailures) return 0;
@@ -173,6 +174,7 @@ int WaitForAcknowledge(SerialState& s, SerialIo& io) {
     const int n = s.portHandle->read(s.reply.data(), 1);
     pump(io);
     if (n == 1) break;
+    if (io.ui.interrupted()) return 0;
     // The caller loads the acknowledgement time-out into the timer's serial ticks; a line
     // that fails or stays silent past it ends the wait.
     if (n < 0 || io.timer.SerialTicksLeft == 0) return 0;
@@ -186,6 +188,12 @@ int SerialDownload(SerialState& s, SerialIo& io, const FirmwareState& file) {
   io.ui.wait_cursor();
   ArrowOnExit restore_cursor(io.ui);
   pump(io);
+  // A failure the user's interrupt caused is not reported.
+  auto fail = [&](std::string_view text) {
+    CloseSerialPort(s);
+    if (!io.ui.interrupted()) io.ui.message_box(kCaption, text);
+    return 0;
+  };
   ResetSerialSettings(s);
   if (OpenSerialPort(s, io) == 0) {
     CloseSerialPort(s);
@@ -195,15 +203,11 @@ int SerialDownload(SerialState& s, SerialIo& io, const FirmwareState& file) {
   pump(io);
   std::uint32_t remaining = kSerialImageSize;
   if (PollScannerStatus(s, io) == 0) {
-    CloseSerialPort(s);
-    io.ui.message_box(kCaption, "No Scanner !");
-    return 0;
+    return fail("No Scanner !");
   }
   pump(io);
   if (file.image.size() < kSerialImageSize) {
-    CloseSerialPort(s);
-    io.ui.message_box(kCaption, "Sending Start code failed !");
-    return 0;
+    return fail("Sending Start code failed !");
   }
 
   // Before the end frame the scanner has saved nothing: a stop asked for leaves it as it was.
@@ -218,9 +222,7 @@ int SerialDownload(SerialState& s, SerialIo& io, const FirmwareState& file) {
   std::size_t length = build_frame(s.transmit, kCommandTransfer, marker);
   io.timer.SerialTicksLeft = kAcknowledgeTicks;
   if (!write_frame(s, io, length, "Sending Startcode failed !") || WaitForAcknowledge(s, io) == 0) {
-    CloseSerialPort(s);
-    io.ui.message_box(kCaption, "Sending Start code failed !");
-    return 0;
+    return fail("Sending Start code failed !");
   }
 
   ProgressMeter progress(io.ui);
@@ -238,9 +240,7 @@ int SerialDownload(SerialState& s, SerialIo& io, const FirmwareState& file) {
     io.timer.SerialTicksLeft = kAcknowledgeTicks;
     if (!write_frame(s, io, length, "Sending Intermediate code failed !") ||
         WaitForAcknowledge(s, io) == 0) {
-      CloseSerialPort(s);
-      io.ui.message_box(kCaption, "Sending Intermediate code failed !");
-      return 0;
+      return fail("Sending Intermediate code failed !");
     }
     remaining -= kSerialBlock;
     progress.report(static_cast<int>(100 - remaining * 100u / kSerialImageSize));
@@ -258,9 +258,7 @@ int SerialDownload(SerialState& s, SerialIo& io, const FirmwareState& file) {
     CloseSerialPort(s);
     return 1;
   }
-  CloseSerialPort(s);
-  io.ui.message_box(kCaption, "Sending End code failed !");
-  return 0;
+  return fail("Sending End code failed !");
 }
 
 int plan_serial_download(SerialState& s, SerialIo& io) {
@@ -272,7 +270,7 @@ int plan_serial_download(SerialState& s, SerialIo& io) {
   }
   const int present = PollScannerStatus(s, io);
   CloseSerialPort(s);
-  if (present == 0) io.ui.message_box(kCaption, "No Scanner !");
+  if (present == 0 && !io.ui.interrupted()) io.ui.message_box(kCaption, "No Scanner !");
   return present;
 }
 
@@ -289,7 +287,7 @@ ScannerRows ReadScannerInfoSerial(SerialState& s, SerialIo& io) {
     failed = true;
     CloseSerialPort(s);
     io.ui.arrow_cursor();
-    io.ui.message_box(kCaption, "No scanner !");
+    if (!io.ui.interrupted()) io.ui.message_box(kCaption, "No scanner !");
   }
   if (!failed) {
     const std::uint8_t zeros[8] = {};
@@ -302,7 +300,7 @@ ScannerRows ReadScannerInfoSerial(SerialState& s, SerialIo& io) {
       failed = true;
       CloseSerialPort(s);
       io.ui.arrow_cursor();
-      io.ui.message_box(kCaption, "Can't get Version !");
+      if (!io.ui.interrupted()) io.ui.message_box(kCaption, "Can't get Version !");
     }
   }
 

@@ -510,12 +510,42 @@ TEST_F(Cli, InterruptedTransfer) {
 
   const auto start = std::chrono::steady_clock::now();
   r = transfer("hvs3600:commit-ms=3000",
-               {{"Now Writing", 0, SIGINT}, {"do not switch it off", 0, SIGINT}});
+               {{"Now Writing", 0, SIGINT}, {"do not switch it off", 250, SIGINT}});
   EXPECT_EQ(r.exit_code, 130) << r.err;
   EXPECT_NE(r.err.find("Interrupted while the scanner was saving its firmware."), std::string::npos)
       << r.err;
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2900));
   EXPECT_EQ(read_file(path("emulator.log")).find("COMMIT id=0 "), std::string::npos);
+
+  // One press that arrives as two signals is one press: the warning, and the save completes.
+  r = transfer("hvs3600:commit-ms=3000", {{"Now Writing", 0, SIGINT}, {"Now Writing", 1, SIGINT}});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(r.err.find("do not switch it off"), std::string::npos) << r.err;
+
+  // A request the scanner holds is given up at once, in the search as anywhere before the
+  // commit; info, too, ends at once.
+  for (const std::string command : {"transfer", "info"}) {
+    const auto begin = std::chrono::steady_clock::now();
+    std::vector<std::string> argv = {kCli, command, "--emulate", "hvs3600:latency=30000"};
+    if (command == "transfer") argv.insert(argv.begin() + 2, path("five.mot"));
+    r = run(argv, e, 60000, {{"", 500, SIGINT}});
+    EXPECT_EQ(r.exit_code, 130) << command << r.err;
+    EXPECT_EQ(r.err, command == "info" ? "Interrupted.\n"
+                                       : "Transfer interrupted before the scanner was told to "
+                                         "save it; it keeps its old firmware.\n");
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(1500));
+  }
+
+  // After the save, a Ctrl-C ends the version read at once.
+  generate("six.mot", {"--model", "6"});  // an imprinter unit file: 16 blocks
+  fs::remove(path("emulator.log"));
+  r = run({kCli, "transfer", path("six.mot"), "--emulate", "hvs3600:latency=100"}, e, 60000,
+          {{"Transferred", 150, SIGINT, true}});
+  EXPECT_EQ(r.exit_code, 130) << r.err;
+  EXPECT_NE(r.err.find("The firmware was saved; its versions were not read.\n"), std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.out.find("The scanner now reports"), std::string::npos) << r.out;
+  EXPECT_NE(read_file(path("emulator.log")).find("COMMIT id=3 "), std::string::npos);
 }
 
 // A bench with two scanners: scan lists both; --target loads the one asked for only, and a
@@ -637,6 +667,15 @@ TEST_F(SerialCli, SilentScannerIsNoScannerWithinSeconds) {
   const RunResult info = cli({"info", "--serial", path("line")});
   EXPECT_EQ(info.err, "Serial Communication Error: No scanner !\n");
   EXPECT_NE(info.out.find("Vendor ID : No device !"), std::string::npos);
+  // Ctrl-C in the middle of the poll ends it within the half second a read waits.
+  const auto interrupted = std::chrono::steady_clock::now();
+  const RunResult stopped = run({kCli, "transfer", path("four.mot"), "--serial", path("line")},
+                                env(), 20000, {{"", 500, SIGINT}});
+  EXPECT_EQ(stopped.exit_code, 130);
+  EXPECT_EQ(stopped.err,
+            "Transfer interrupted before the scanner was told to save it; it keeps its old "
+            "firmware.\n");
+  EXPECT_LT(std::chrono::steady_clock::now() - interrupted, std::chrono::milliseconds(1500));
 }
 
 TEST_F(SerialCli, DryRunSendsNoFrame) {

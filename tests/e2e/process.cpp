@@ -78,7 +78,8 @@ RunResult run(const std::vector<std::string>& argv, const std::map<std::string, 
     drain();
     const auto now = std::chrono::steady_clock::now();
     for (std::size_t i = 0; i < signals.size(); ++i) {
-      if (!seen[i] && result.err.find(signals[i].when) != std::string::npos) seen[i] = now;
+      const std::string& text = signals[i].on_stdout ? result.out : result.err;
+      if (!seen[i] && text.find(signals[i].when) != std::string::npos) seen[i] = now;
       if (seen[i] && !sent[i] && now - *seen[i] >= std::chrono::milliseconds(signals[i].after_ms)) {
         kill(pid, signals[i].signal);
         sent[i] = true;

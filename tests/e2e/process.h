@@ -16,9 +16,10 @@ struct RunResult {
 // A signal sent to the program once its standard error holds `when` ("" at once) and, from
 // then, `after_ms` have passed.
 struct SignalAt {
-  std::string when;
+  std::string when;  // sent `after_ms` after this text first shows on standard error
   int after_ms = 0;
-  int signal = 2;  // SIGINT
+  int signal = 2;          // SIGINT
+  bool on_stdout = false;  // the text is looked for on standard output instead
 };
 
 // Runs `argv` with the current environment plus `env` (a value of "\x01" removes the
