@@ -161,7 +161,7 @@ std::string emulator_help() {
       "          busycommit hang=inquiry|read|commit hangcommit badadapter supportinfo=S\n"
       "          noentry=info|send noscanner gone=N"
       " nomanager latency=MS commit-ms=MS target=N adapter=A\n"
-      "          reset=K";
+      "          reset=K staleversion";
   return text;
 }
 
@@ -213,6 +213,8 @@ std::optional<EmulatorConfig> parse_emulator_config(std::string_view spec, std::
       f.hang_inquiry = f.hang_inquiry || value == "inquiry";
       f.hang_read = f.hang_read || value == "read";
       f.hang_commit = f.hang_commit || value == "commit";
+    } else if (key == "staleversion" && value.empty()) {
+      f.stale_version = true;
     } else if (key == "busycommit" && value.empty()) {
       f.busy_commit = true;
     } else if (key == "badadapter" && value.empty()) {
@@ -410,8 +412,9 @@ Completion Scanner::commit(std::uint8_t id) {
   note("COMMIT id=" + std::to_string(id) + " " + std::to_string(buffer.size()) +
        " bytes digest=" + commit_digest(buffer));
   // The unit now runs the new firmware and reports its version: the four characters after
-  // the firmware's "VERSION = " mark, in the field of the unit the buffer is for.
-  if (config_.model->version_level == 3) {
+  // the firmware's "VERSION = " mark, in the field of the unit the buffer is for; unless it
+  // keeps reporting the old one until it is switched off and on ("staleversion").
+  if (config_.model->version_level == 3 && !config_.faults.stale_version) {
     static constexpr std::string_view kMark = "VERSION = ";
     const auto it = std::search(buffer.begin(), buffer.end(), kMark.begin(), kMark.end());
     const std::size_t field = id == 0 ? 4 : id == 2 ? 16 : id == 3 ? 20 : 0;

@@ -72,6 +72,8 @@ struct Faults {
   int commit_ms = -1;            // "commit-ms=MS": time the commit takes (default: latency)
   int target = 3;                // "target=N": the scanner's target id
   int adapter = 0;               // "adapter=A": the host adapter it is on (several scanners)
+  bool stale_version = false;    // "staleversion": after a commit the scanner still reports
+                                 //   the versions it had (until switched off and on)
   int reset_after_block = -1;    // "reset=K": the scanner resets after block K of the first
                                  //   pass: buffers lost, the next command gets UNIT ATTENTION
 };

@@ -124,6 +124,10 @@ void SerialScanner::frame_done(std::vector<std::uint8_t>& out) {
   std::uint8_t sum = frame_[1];
   for (std::size_t i = 2; i < n + 6; ++i) sum ^= frame_[i];
   const std::uint8_t command = frame_[1];
+  // The faults name the frames of a transfer (0: its start frame); an identity query before
+  // or after it is not counted.
+  const bool counted = command == 0x60;
+  const int fault_index = counted ? transfer_frames_++ : -1;
   const bool length_ok = (command == 0x60 && (n == 6 || n == 262)) || (command == 0x01 && n == 8);
   if (frame_[5 + n] != kEtx || sum != frame_[6 + n] || frame_[2] != 0 || !length_ok) {
     note("frame " + std::to_string(index) + " refused: command " + hex(command, 2) + " length " +
@@ -131,7 +135,7 @@ void SerialScanner::frame_done(std::vector<std::uint8_t>& out) {
     out.push_back(kNak);
     return;
   }
-  if (index == config_.faults.nak_frame) {
+  if (counted && fault_index == config_.faults.nak_frame) {
     note("frame " + std::to_string(index) + " answered with NAK (fault)");
     out.push_back(kNak);
     return;
@@ -183,12 +187,12 @@ void SerialScanner::frame_done(std::vector<std::uint8_t>& out) {
       next_offset_ += 256;
     }
   }
-  if (index == config_.faults.reset_frame) {
+  if (counted && fault_index == config_.faults.reset_frame) {
     note("reset after frame " + std::to_string(index));
     started_ = false;
     next_offset_ = 0;
   }
-  if (index == config_.faults.error_frame) {
+  if (counted && fault_index == config_.faults.error_frame) {
     note("frame " + std::to_string(index) + " answered with an error status (fault)");
     pending_status_ = config_.faults.error_status;
   }

@@ -15,7 +15,8 @@
 namespace fwload::emulator {
 
 struct SerialFaults {
-  bool silent = false;   // "silent": never answers anything
+  bool silent = false;  // "silent": never answers anything
+  // Frames of a transfer are counted from 0, its start frame; identity queries are not.
   int nak_frame = -1;    // "nak=K": frame K (from 0, the start frame) gets NAK
   int error_frame = -1;  // "error=K": the poll after frame K's ACK reports an error
   std::uint8_t error_status = 0x41;
@@ -63,6 +64,7 @@ class SerialScanner {
   std::vector<std::uint8_t> frame_;
   bool in_frame_ = false;
   int frames_ = 0;
+  int transfer_frames_ = 0;  // the frames of transfers, as the faults count them
   int polls_ = 0;
   int busy_left_ = 0;
   std::uint8_t pending_status_ = 0;

@@ -401,7 +401,7 @@ TEST_F(Serial, IdentityFailures) {
   };
   for (const Case& c : std::vector<Case>{{"", false, "Serial Open Error !"},
                                          {"silent", true, "No scanner !"},
-                                         {"nak=0", true, "Can't get Version !"}}) {
+                                         {"shortid=4", true, "Can't get Version !"}}) {
     faults(c.spec);
     devices->exists = c.port;
     ui.boxes.clear();
