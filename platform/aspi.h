@@ -62,7 +62,7 @@ class AspiModule {
 
   // Takes a block the manager has not given back after an abort, with its data buffer: they
   // are never reused, and they stay valid as long as the manager may write into them.
-  void keep_abandoned(std::unique_ptr<RequestSlot> slot) {
+  virtual void keep_abandoned(std::unique_ptr<RequestSlot> slot) {
     std::lock_guard<std::mutex> lock(abandoned_mutex_);
     abandoned_.push_back(std::move(slot));
   }

@@ -46,7 +46,12 @@ int download_buffer_for(const ScsiState& s, const FirmwareState& f, int imprinte
 
 int plan_download_over_scsi(ScsiState& s, ScsiIo& io, FirmwareState& f, int imprinter_side) {
   if (find_scanner(s, io) == 0) return -1;
+  return check_ready_and_suitable(s, io, f, imprinter_side);
+}
 
+int check_ready_and_suitable(ScsiState& s, ScsiIo& io, FirmwareState& f, int imprinter_side,
+                             bool* unsuitable) {
+  if (unsuitable != nullptr) *unsuitable = false;
   std::uint16_t result = 0;
   bool ready = false;
   for (int attempt = 0; attempt < kReadinessTries && !ready; ++attempt) {
@@ -67,6 +72,7 @@ int plan_download_over_scsi(ScsiState& s, ScsiIo& io, FirmwareState& f, int impr
 
   const int buffer = download_buffer_for(s, f, imprinter_side);
   if (buffer < 0 || f.image.size() != kImageSize) {
+    if (unsuitable != nullptr) *unsuitable = true;
     show_scanner_message(io.ui, kFileNotForScanner);
     return -1;
   }
@@ -78,7 +84,12 @@ int download_over_scsi(ScsiState& s, ScsiIo& io, FirmwareState& f, int imprinter
   ArrowOnExit restore_cursor(io.ui);
   const int buffer = plan_download_over_scsi(s, io, f, imprinter_side);
   if (buffer < 0) return 0;
-  const auto buffer_id = static_cast<std::uint8_t>(buffer);
+  return send_download_over_scsi(s, io, f, static_cast<std::uint8_t>(buffer));
+}
+
+int send_download_over_scsi(ScsiState& s, ScsiIo& io, FirmwareState& f, std::uint8_t buffer_id) {
+  io.ui.wait_cursor();
+  ArrowOnExit restore_cursor(io.ui);
   f.download_target_code = buffer_id;
   std::uint16_t result = 0;
 

@@ -24,8 +24,17 @@ int download_buffer_for(const ScsiState& scanner, const FirmwareState& file, int
 // checks that the file suits it. Returns the buffer id the image would go to, or -1 after the
 // message of the failure.
 int plan_download_over_scsi(ScsiState& state, ScsiIo& io, FirmwareState& file, int imprinter_side);
+// The plan without the search, for the scanner already selected; `unsuitable` (when given) says
+// whether it was the file that did not suit.
+int check_ready_and_suitable(ScsiState& state, ScsiIo& io, FirmwareState& file, int imprinter_side,
+                             bool* unsuitable = nullptr);
 
 // Returns 1 when the scanner took and saved the image, 0 after the message of the failure.
 int download_over_scsi(ScsiState& state, ScsiIo& io, FirmwareState& file, int imprinter_side);
+
+// The download after its plan: the image to `buffer_id` of the scanner selected and found
+// ready, then the commit. Returns as download_over_scsi does.
+int send_download_over_scsi(ScsiState& state, ScsiIo& io, FirmwareState& file,
+                            std::uint8_t buffer_id);
 
 }  // namespace fwload

@@ -28,33 +28,11 @@ std::string label(StringId id) {
 
 }  // namespace
 
-ScannerInfo read_scanner_info_scsi(ScsiState& s, ScsiIo& io) {
-  ScannerInfo info;
-  release_aspi(s);
-  int level = 0;
-  std::array<std::uint8_t, 32> reply{};
-  if (find_scanner(s, io, /*quiet=*/true) != 0) {
-    char id[16];
-    std::snprintf(id, sizeof id, "#%u", static_cast<unsigned>(s.host_adapter_id));
-    info.host = id;
-    std::snprintf(id, sizeof id, "#%u", static_cast<unsigned>(s.target_id));
-    info.target = id;
-    info.vendor = std::string(s.scanner_vendor.view());
-    info.product = std::string(s.scanner_product.view());
-    for (int attempt = 0; attempt < 11; ++attempt) {
-      if (test_unit_ready(s, io, s.target_id) == 0) break;
-    }
-    // All three sizes are asked for; the last one answered decides the layout.
-    for (int i = 0; i < 3; ++i) {
-      if (read_versions(s, io, s.target_id, reply.data(), kVersionSizes[i]) == 0) level = i + 1;
-    }
-  } else {
-    s.scanner_vendor.assign(kNoDeviceText);
-    s.scanner_product.assign(kNoDeviceText);
-    s.scanner_revision.assign(kNoDeviceText.substr(0, 4));
-    info.vendor = info.product = info.host = info.target = std::string(kNoDeviceText);
-  }
+namespace {
 
+// The version rows of the reply level the scanner answered (0: none answered).
+void fill_version_rows(ScannerInfo& info, const ScsiState& s, int level,
+                       const std::array<std::uint8_t, 32>& reply) {
   switch (level) {
     case 1:
       info.version_label = {label(kStrBootVersion), label(kStrProgramVersion),
@@ -79,6 +57,53 @@ ScannerInfo read_scanner_info_scsi(ScsiState& s, ScsiIo& io) {
                             "", "", ""};
       break;
   }
+}
+
+// Asks the selected scanner for all three reply sizes; the last one answered decides the
+// layout.
+int read_version_reply(ScsiState& s, ScsiIo& io, std::array<std::uint8_t, 32>& reply) {
+  int level = 0;
+  for (int i = 0; i < 3; ++i) {
+    if (read_versions(s, io, s.target_id, reply.data(), kVersionSizes[i]) == 0) level = i + 1;
+  }
+  return level;
+}
+
+}  // namespace
+
+ScannerInfo read_scanner_info_scsi(ScsiState& s, ScsiIo& io) {
+  ScannerInfo info;
+  release_aspi(s);
+  int level = 0;
+  std::array<std::uint8_t, 32> reply{};
+  if (find_scanner(s, io, /*quiet=*/true) != 0) {
+    char id[16];
+    std::snprintf(id, sizeof id, "#%u", static_cast<unsigned>(s.host_adapter_id));
+    info.host = id;
+    std::snprintf(id, sizeof id, "#%u", static_cast<unsigned>(s.target_id));
+    info.target = id;
+    info.vendor = std::string(s.scanner_vendor.view());
+    info.product = std::string(s.scanner_product.view());
+    for (int attempt = 0; attempt < 11; ++attempt) {
+      if (test_unit_ready(s, io, s.target_id) == 0) break;
+    }
+    level = read_version_reply(s, io, reply);
+  } else {
+    s.scanner_vendor.assign(kNoDeviceText);
+    s.scanner_product.assign(kNoDeviceText);
+    s.scanner_revision.assign(kNoDeviceText.substr(0, 4));
+    info.vendor = info.product = info.host = info.target = std::string(kNoDeviceText);
+  }
+  fill_version_rows(info, s, level, reply);
+  return info;
+}
+
+ScannerInfo read_version_rows(ScsiState& s, ScsiIo& io) {
+  ScannerInfo info;
+  info.vendor = std::string(s.scanner_vendor.view());
+  info.product = std::string(s.scanner_product.view());
+  std::array<std::uint8_t, 32> reply{};
+  fill_version_rows(info, s, read_version_reply(s, io, reply), reply);
   return info;
 }
 

@@ -16,4 +16,8 @@ using ScannerInfo = ScannerRows;
 // scanner to become ready (at most 11 tries) and asks for its versions.
 ScannerInfo read_scanner_info_scsi(ScsiState& state, ScsiIo& io);
 
+// The version rows alone, and vendor and product, of the scanner already selected (found and
+// ready): no new search.
+ScannerInfo read_version_rows(ScsiState& state, ScsiIo& io);
+
 }  // namespace fwload

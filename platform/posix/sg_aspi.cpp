@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <set>
 #include <utility>
 
@@ -195,8 +196,9 @@ class SgAspiModule : public AspiModule {
   }
   std::string device_problem(std::uint8_t adapter, std::uint8_t target) override {
     const std::string path = device_path(adapter, target);
-    if (path.empty() || open(path)) return {};
-    return access_hint(path, last_open_error_, system_->group_of(path));
+    int error = 0;
+    if (path.empty() || open(path, &error)) return {};
+    return access_hint(path, error, system_->group_of(path));
   }
   std::string manager_name() override { return "Linux SCSI generic driver (/dev/sg*)"; }
   // Each request moves its data through a copy of its own (DetachedRequest).
@@ -238,13 +240,16 @@ class SgAspiModule : public AspiModule {
     return nullptr;
   }
 
-  std::shared_ptr<SgDescriptor> open(const std::string& path) {
+  // The device's descriptor, opened on first use; the reason in `open_error` when it cannot
+  // be opened. Several scanners' jobs share the manager: one at a time here.
+  std::shared_ptr<SgDescriptor> open(const std::string& path, int* open_error = nullptr) {
+    std::lock_guard<std::mutex> lock(mutex_);
     auto it = open_.find(path);
     if (it != open_.end()) return it->second;
     const int fd = system_->open_device(path);
     if (fd < 0) {
       const int error = errno;
-      last_open_error_ = error;
+      if (open_error != nullptr) *open_error = error;
       if (notice_ && told_->insert(path).second) {
         const std::string hint = access_hint(path, error, system_->group_of(path));
         if (!hint.empty()) notice_(hint);
@@ -261,8 +266,8 @@ class SgAspiModule : public AspiModule {
   std::shared_ptr<std::set<std::string>> told_;  // devices whose access problem was told
   std::vector<SgDevice> devices_;
   std::set<std::pair<int, int>> adapters_;  // (host, channel), ascending: adapter numbers
+  std::mutex mutex_;                        // guards open_ and told_
   std::map<std::string, std::shared_ptr<SgDescriptor>> open_;
-  int last_open_error_ = 0;
   // Last: released first, so that requests still running write nothing more of the caller's
   // (they end on their own threads; releasing the manager never waits for the kernel).
   DetachedRequests requests_;

@@ -1,5 +1,6 @@
 #include "platform/win32/win32_aspi.h"
 
+#include <mutex>
 #include <set>
 #include <string>
 
@@ -64,10 +65,16 @@ class Win32AspiModule : public AspiModule {
 Win32AspiLoader::Win32AspiLoader(AspiNotice notice, std::shared_ptr<SptiSystem> spti)
     : spti_(std::move(spti)) {
   if (!notice) return;
-  // The managers may outlive the loader: the lines told so far go with the notice.
-  auto told = std::make_shared<std::set<std::string>>();
+  // The managers may outlive the loader: the lines told so far go with the notice, which
+  // several scanners' jobs may call at once.
+  struct Told {
+    std::mutex mutex;
+    std::set<std::string> lines;
+  };
+  auto told = std::make_shared<Told>();
   notice_ = [notice = std::move(notice), told](std::string_view line) {
-    if (told->insert(std::string(line)).second) notice(line);
+    std::lock_guard<std::mutex> lock(told->mutex);
+    if (told->lines.insert(std::string(line)).second) notice(line);
   };
 }
 

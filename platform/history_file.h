@@ -1,0 +1,29 @@
+// The transfer history's file: where it is kept, and lines appended to it so that concurrent
+// writers never interleave and a power cut loses at most the line being written.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace fwload {
+
+// $XDG_STATE_HOME/fwload/transfers.jsonl (default ~/.local/state/fwload/) on Linux,
+// %LOCALAPPDATA%\fwload\transfers.jsonl on Windows; empty when neither variable nor a home
+// folder names a place.
+std::string default_history_path();
+
+// Appends `line` and a line end to `path` with one write (O_APPEND; FILE_APPEND_DATA on
+// Windows), creating the file and its folder when missing, and flushes it to the disk (and the
+// folder too when the file was just created) before it returns. False with the reason in
+// `error` when the line could not be written whole.
+bool append_line_durably(const std::string& path, std::string_view line, std::string* error);
+
+// Whether `path` can be opened for appending (it is created when missing); the reason in
+// `error` when not.
+bool can_append(const std::string& path, std::string* error);
+
+// The computer's name and the user's, for the records.
+std::string host_name();
+std::string user_name();
+
+}  // namespace fwload
