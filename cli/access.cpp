@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
+#include <mutex>
 #include <string>
 
 #include "cli/support.h"
@@ -11,10 +13,19 @@
 namespace fwload {
 namespace {
 
-std::string& emulator_log_path() {
-  static std::string path;
-  return path;
-}
+// The file FWLOAD_EMULATOR_LOG names; the emulated scanners write to it from their own
+// threads, one line at a time.
+struct EmulatorLog {
+  std::string path;
+  std::mutex mutex;
+  void write(const std::string& line) {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (std::FILE* f = std::fopen(path.c_str(), "a")) {
+      std::fprintf(f, "%s\n", line.c_str());
+      std::fclose(f);
+    }
+  }
+};
 
 }  // namespace
 
@@ -35,24 +46,23 @@ int scsi_access(const CliArgs& args, CliEnv& env, ScsiAccess& access) {
   }
   // FWLOAD_EMULATOR_LOG names a file that receives what the emulated scanners are sent; with
   // several, each line starts with the scanner's address.
-  const char* log = std::getenv("FWLOAD_EMULATOR_LOG");
-  if (log != nullptr && log[0] != '\0') emulator_log_path() = log;
+  const char* log_path = std::getenv("FWLOAD_EMULATOR_LOG");
+  std::shared_ptr<EmulatorLog> log;
+  if (log_path != nullptr && log_path[0] != '\0') {
+    log = std::make_shared<EmulatorLog>();
+    log->path = log_path;
+  }
   for (const std::string& spec : args.emulate) {
     std::string error;
     const auto config = emulator::parse_emulator_config(spec, &error);
     if (!config) return usage_error(env, error + " (--emulate help lists the models and faults)");
     auto scanner = std::make_shared<emulator::Scanner>(*config);
-    if (!emulator_log_path().empty()) {
+    if (log) {
       const std::string prefix = args.emulate.size() > 1
                                      ? std::to_string(config->faults.adapter) + ":" +
                                            std::to_string(config->faults.target) + " "
                                      : std::string();
-      scanner->set_log_sink([prefix](const std::string& line) {
-        if (std::FILE* f = std::fopen(emulator_log_path().c_str(), "a")) {
-          std::fprintf(f, "%s%s\n", prefix.c_str(), line.c_str());
-          std::fclose(f);
-        }
-      });
+      scanner->set_log_sink([prefix, log](const std::string& line) { log->write(prefix + line); });
     }
     access.scanners.push_back(std::move(scanner));
   }

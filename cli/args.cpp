@@ -1,5 +1,6 @@
 #include "cli/args.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace fwload {
@@ -9,15 +10,18 @@ constexpr std::string_view kUsage =
     "Usage: fwload-cli identify FILE [--json]\n"
     "   or: fwload-cli convert FILE [-o OUT]\n"
     "   or: fwload-cli scan [--json] [ROUTE]\n"
-    "   or: fwload-cli transfer FILE [--post] [--dry-run] [--target A:T] [ROUTE]\n"
+    "   or: fwload-cli transfer FILE [--post] [--dry-run] [--verify] [--json] [--log FILE] [JOBS]\n"
     "   or: fwload-cli info [--file FILE] [--json] [--target A:T] [ROUTE]\n"
     "   or: fwload-cli set-default us|europe|japan [--target A:T] [ROUTE]\n"
     "   or: fwload-cli serial-number [NEW] [--target A:T] [ROUTE]\n"
+    "   or: fwload-cli history [--json] [--log FILE] [--serial-number S] [--last N]\n"
     "   or: fwload-cli --help | --version\n"
     "\n"
     "Firmware loader for TR-MM family scanners. ROUTE is how the scanner is reached:\n"
     "--aspi or --spti (Windows), --emulate MODEL[:FAULT,...] (once per emulated scanner), or\n"
-    "--serial PORT (transfer and info); without it, the SCSI bus.\n"
+    "--serial PORT (transfer and info); without it, the SCSI bus. JOBS are the scanners a\n"
+    "transfer loads at once: --target A:T and --serial PORT (each as often as needed) and\n"
+    "--all, with ROUTE; without them, the first scanner found.\n"
     "\n"
     "  identify FILE        open a .mot or .sum firmware file and print the scanner, unit,\n"
     "                       version and model code it is meant for, with its checksum\n"
@@ -27,7 +31,16 @@ constexpr std::string_view kUsage =
     "    --post             send an imprinter unit file to the post-imprinter (default: pre)\n"
     "    --dry-run          find the scanner, wait until it is ready, check that FILE suits it,\n"
     "                       and print what would be sent; nothing is written\n"
-    "  --json               identify, info and scan: print one JSON object instead of the rows\n"
+    "    --all              every supported scanner on the SCSI bus that FILE suits (the\n"
+    "                       others are skipped)\n"
+    "    --verify           count a transfer whose scanner does not report FILE's version\n"
+    "                       afterwards as failed\n"
+    "    --log FILE         the transfer history to append to (default:\n"
+    "                       $XDG_STATE_HOME/fwload/transfers.jsonl, ~/.local/state/fwload/)\n"
+    "  history              print the transfer history, newest last\n"
+    "    --serial-number S  only the records of the scanner with serial number S\n"
+    "    --last N           only the last N records\n"
+    "  --json               identify, info, scan, transfer and history: JSON instead of rows\n"
     "  info                 print what the scanner reports about itself and where it is\n"
     "    --file FILE        and, first, the program's version and what FILE is meant for\n"
     "  set-default REGION   reset the scanner (HV Scanner 3600/2600) to its regional defaults\n"
@@ -77,7 +90,8 @@ CliParse parse_cli_args(std::span<const std::string_view> args) {
   CliParse p;
   std::vector<std::string_view> operands;
   bool options_done = false, output_given = false, emulate_given = false, serial_given = false;
-  bool file_given = false;
+  bool file_given = false, history_serial_given = false;
+  int targets_given = 0, serials_given = 0;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string_view a = args[i];
     if (options_done || a.empty() || a[0] != '-' || a == "-") {
@@ -133,12 +147,42 @@ CliParse parse_cli_args(std::span<const std::string_view> args) {
           !number(value.substr(colon + 1), target)) {
         return usage_error("--target takes ADAPTER:TARGET, for example 0:3");
       }
-      p.args.target =
+      const auto address =
           std::make_pair(static_cast<std::uint8_t>(adapter), static_cast<std::uint8_t>(target));
+      if (!p.args.target) p.args.target = address;
+      if (std::find(p.args.targets.begin(), p.args.targets.end(), address) ==
+          p.args.targets.end()) {
+        p.args.targets.push_back(address);
+      }
+      ++targets_given;
     } else if (name == "--serial") {
       if (!take_value()) return usage_error("option --serial needs a value");
-      p.args.serial = std::string(value);
+      if (!serial_given) p.args.serial = std::string(value);
+      if (std::find(p.args.serials.begin(), p.args.serials.end(), value) == p.args.serials.end()) {
+        p.args.serials.emplace_back(value);
+      }
       serial_given = true;
+      ++serials_given;
+    } else if (name == "--log") {
+      if (!take_value()) return usage_error("option --log needs a value");
+      p.args.log = std::string(value);
+    } else if (name == "--serial-number") {
+      if (!take_value()) return usage_error("option --serial-number needs a value");
+      p.args.history_serial = std::string(value);
+      history_serial_given = true;
+    } else if (name == "--last") {
+      if (!take_value()) return usage_error("option --last needs a value");
+      int n = 0;
+      for (char c : value) {
+        if (c < '0' || c > '9' || n > 100'000'000) return usage_error("--last takes a number");
+        n = n * 10 + (c - '0');
+      }
+      if (n == 0) return usage_error("--last takes a number from 1");
+      p.args.last = n;
+    } else if (a == "--all") {
+      p.args.all = true;
+    } else if (a == "--verify") {
+      p.args.verify = true;
     } else if (name == "--file") {
       if (!take_value()) return usage_error("option --file needs a value");
       p.args.file = std::string(value);
@@ -187,6 +231,8 @@ CliParse parse_cli_args(std::span<const std::string_view> args) {
     p.args.command = C::SerialNumber;
   } else if (command == "scan") {
     p.args.command = C::Scan;
+  } else if (command == "history") {
+    p.args.command = C::History;
   } else {
     return usage_error("unknown command " + std::string(command));
   }
@@ -202,8 +248,8 @@ CliParse parse_cli_args(std::span<const std::string_view> args) {
       p.args.serial_number = std::string(operands[1]);
       if (p.args.serial_number.empty()) return usage_error("serial-number NEW is empty");
     }
-  } else if (p.args.command == C::Scan) {
-    if (operands.size() != 1) return usage_error("scan takes no operand");
+  } else if (p.args.command == C::Scan || p.args.command == C::History) {
+    if (operands.size() != 1) return usage_error(std::string(command) + " takes no operand");
   } else {
     const bool takes_file = p.args.command != C::Info;
     if (operands.size() != (takes_file ? 2u : 1u)) {
@@ -226,8 +272,27 @@ CliParse parse_cli_args(std::span<const std::string_view> args) {
     return usage_error(std::string(command) + " takes no --dry-run");
   }
   if (p.args.json && p.args.command != C::Identify && p.args.command != C::Info &&
-      p.args.command != C::Scan) {
+      p.args.command != C::Scan && p.args.command != C::Transfer && p.args.command != C::History) {
     return usage_error(std::string(command) + " takes no --json");
+  }
+  const bool transfer = p.args.command == C::Transfer;
+  if ((p.args.all || p.args.verify) && !transfer) {
+    return usage_error(std::string(command) + " takes no " + (p.args.all ? "--all" : "--verify"));
+  }
+  if (!p.args.log.empty() && !transfer && p.args.command != C::History) {
+    return usage_error(std::string(command) + " takes no --log");
+  }
+  if ((history_serial_given || p.args.last > 0) && p.args.command != C::History) {
+    return usage_error(std::string(command) + " takes no " +
+                       (history_serial_given ? "--serial-number" : "--last"));
+  }
+  if (p.args.command == C::History && (emulate_given || serial_given || targets_given > 0 ||
+                                       p.args.route != AspiRoute::FirstThatWorks)) {
+    return usage_error("history reads the transfer history only; it takes no scanner route");
+  }
+  if (!transfer && (targets_given > 1 || serials_given > 1)) {
+    return usage_error(std::string(command) + " takes one " +
+                       (targets_given > 1 ? "--target" : "--serial"));
   }
   if (p.args.post && p.args.command != C::Transfer) {
     return usage_error(std::string(command) + " takes no --post");
@@ -238,17 +303,21 @@ CliParse parse_cli_args(std::span<const std::string_view> args) {
   if (serial_given && p.args.command != C::Transfer && p.args.command != C::Info) {
     return usage_error(std::string(command) + " takes no --serial");
   }
-  if (serial_given && emulate_given) {
+  // A transfer may name SCSI scanners and serial lines at once; the other commands use one.
+  if (serial_given && emulate_given && !transfer) {
     return usage_error("--emulate is the SCSI scanner; run fwscanner for an emulated serial one");
   }
-  if (serial_given && p.args.post) return usage_error("--post is for SCSI transfers");
+  if (serial_given && p.args.post && targets_given == 0 && !p.args.all) {
+    return usage_error("--post is for SCSI transfers");
+  }
   const bool scsi_command = p.args.command == C::Transfer || p.args.command == C::Info ||
                             p.args.command == C::SetDefault || p.args.command == C::SerialNumber;
-  if (p.args.target && (!scsi_command || serial_given)) {
+  if (p.args.target && (!scsi_command || (serial_given && !transfer))) {
     return usage_error(std::string(command) + " takes no --target");
   }
   if (p.args.route != AspiRoute::FirstThatWorks &&
-      ((!scsi_command && p.args.command != C::Scan) || serial_given || emulate_given)) {
+      ((!scsi_command && p.args.command != C::Scan) || emulate_given ||
+       (serial_given && targets_given == 0 && !p.args.all))) {
     return usage_error(std::string(command) + " takes no --aspi or --spti" +
                        (serial_given || emulate_given ? " with --serial or --emulate" : ""));
   }

@@ -23,7 +23,8 @@ struct CliArgs {
     Info,
     SetDefault,
     SerialNumber,
-    Scan
+    Scan,
+    History
   };
   Command command = Command::Help;
   std::string file;           // FILE of identify / convert / transfer; info --file FILE
@@ -33,11 +34,19 @@ struct CliArgs {
   bool post = false;          // --post: a unit file goes to the post-imprinter
   // --emulate MODEL[:FAULT,...], once per emulated scanner: instead of the real bus.
   std::vector<std::string> emulate;
-  // --target A:T: only that adapter and target are asked.
+  // --target A:T: only that adapter and target are asked (the first one given; transfer
+  // takes several, all in `targets`, each once).
   std::optional<std::pair<std::uint8_t, std::uint8_t>> target;
-  std::string serial;    // --serial PORT: the serial line instead of SCSI
-  bool dry_run = false;  // transfer --dry-run: everything up to the first byte sent
-  bool json = false;     // identify / info --json
+  std::vector<std::pair<std::uint8_t, std::uint8_t>> targets;
+  std::string serial;  // --serial PORT: the serial line instead of SCSI (the first one given)
+  std::vector<std::string> serials;  // transfer: every --serial PORT, each once
+  bool all = false;                  // transfer --all: every supported scanner on the SCSI bus
+  bool verify = false;               // transfer --verify: a transfer not verified counts as failed
+  std::string log;  // transfer, history --log FILE: the history file (default: the platform's)
+  std::string history_serial;  // history --serial-number S
+  int last = 0;                // history --last N (0: all)
+  bool dry_run = false;        // transfer --dry-run: everything up to the first byte sent
+  bool json = false;           // identify / info --json
   // --aspi / --spti: Windows' ASPI manager or its SCSI pass-through only, instead of the first
   // that works.
   AspiRoute route = AspiRoute::FirstThatWorks;

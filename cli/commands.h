@@ -9,8 +9,10 @@ namespace fwload {
 // Firmware files (cli/firmware_commands.cpp).
 int identify(const CliArgs& args, CliEnv& env);
 int convert(const CliArgs& args, CliEnv& env);
-// The scanner (cli/scanner_commands.cpp).
+// Loading firmware (cli/transfer_command.cpp) and the history of it (cli/history.cpp).
 int transfer(const CliArgs& args, CliEnv& env);
+int history(const CliArgs& args, CliEnv& env);
+// The scanner (cli/scanner_commands.cpp).
 int info(const CliArgs& args, CliEnv& env);
 int set_default(const CliArgs& args, CliEnv& env);
 int serial_number(const CliArgs& args, CliEnv& env);

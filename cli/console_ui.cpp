@@ -16,6 +16,7 @@ void ConsoleUi::end_progress_line() {
 }
 
 void ConsoleUi::message_box(std::string_view caption, std::string_view text, bool) {
+  remember_message(caption, text);
   end_progress_line();
   std::fprintf(err_, "%.*s: %.*s\n", static_cast<int>(caption.size()), caption.data(),
                static_cast<int>(text.size()), text.data());
@@ -74,14 +75,18 @@ void ConsoleUi::interrupts_while_saving() {
   }
   if (count == 1 && !warned_) {
     warned_ = true;
-    end_progress_line();
-    std::fprintf(err_, "The scanner is saving its firmware; do not switch it off.");
+    std::string text = "The scanner is saving its firmware; do not switch it off.";
     if (timer_ != nullptr && timer_->WritingCountdownActive == 1) {
-      std::fprintf(err_, " %d s left.", timer_->WritingSecondsLeft);
+      text += " " + std::to_string(timer_->WritingSecondsLeft) + " s left.";
     }
-    std::fprintf(err_, "\n");
-    std::fflush(err_);
+    saving_warning(text);
   }
+}
+
+void ConsoleUi::saving_warning(const std::string& text) {
+  end_progress_line();
+  std::fprintf(err_, "%s\n", text.c_str());
+  std::fflush(err_);
 }
 
 void ConsoleUi::tick() {

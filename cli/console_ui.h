@@ -37,6 +37,15 @@ class ConsoleUi : public Ui {
   void hold_interrupts(bool hold) { held_ = hold; }
   // Whether an operation was stopped on the user's request.
   bool stopped() const { return stopped_; }
+  // The last message shown, as "Caption: Text" ("" when none).
+  const std::string& last_message() const { return last_message_; }
+  // What the operation does now ("ready check", "sending", ...), for a console that shows it.
+  virtual void set_phase(const std::string& phase) { static_cast<void>(phase); }
+  // The scanner the operation found (its address or port, and its product).
+  virtual void set_scanner(const std::string& address, const std::string& product) {
+    static_cast<void>(address);
+    static_cast<void>(product);
+  }
 
   void message_box(std::string_view caption, std::string_view text, bool task_modal) override;
   void progress(int percent) override;
@@ -50,6 +59,13 @@ class ConsoleUi : public Ui {
   bool stop_requested() override;
   bool interrupted() override { return stop_requested(); }
   void scanner_saving(bool saving) override;
+
+ protected:
+  void remember_message(std::string_view caption, std::string_view text) {
+    last_message_ = std::string(caption) + ": " + std::string(text);
+  }
+  // The warning of the first Ctrl-C while the scanner saves.
+  virtual void saving_warning(const std::string& text);
 
  private:
   void tick();
@@ -69,6 +85,7 @@ class ConsoleUi : public Ui {
   int heard_before_ = 0;  // interrupts counted before the scanner had saved
   bool stopped_ = false;
   bool warned_ = false;
+  std::string last_message_;
 };
 
 }  // namespace fwload

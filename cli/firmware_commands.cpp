@@ -29,6 +29,8 @@ int identify(const CliArgs& args, CliEnv& env) {
   FirmwareState state;
   if (!open_for_cli(state, io, ui, absolute_path(args.file))) return kExitFailure;
   ui.end_progress_line();
+  // The file as it is on disk, to compare with a digest its supplier publishes.
+  const std::string sha256 = file_sha256(env.fs, absolute_path(args.file));
   if (args.json) {
     const Json object = {{"file", json_text(absolute_path(args.file))},
                          {"scanner_name", json_text(state.scanner_name)},
@@ -39,14 +41,17 @@ int identify(const CliArgs& args, CliEnv& env) {
                          {"sum_value", hex_digits(state.sum_value, 2)},
                          {"sum_address", hex_digits(state.sum_address, 6)},
                          {"start_address", hex_digits(state.start_address, 6)},
-                         {"end_address", hex_digits(state.end_address, 6)}};
+                         {"end_address", hex_digits(state.end_address, 6)},
+                         {"sha256", sha256}};
     return print_json(env.out, object) ? kExitOk : kExitFailure;
   }
   // The summary lines are the ones the dialog appends to "Completed.".
   const std::string summary = open_summary(state);
-  std::fprintf(env.out, "Scanner Name : %s\nUnit Name : %s\nFile Version : %s\nModel Code : %u%s\n",
+  std::fprintf(env.out,
+               "Scanner Name : %s\nUnit Name : %s\nFile Version : %s\nModel Code : %u%s\n"
+               "SHA-256 : %s\n",
                state.scanner_name.c_str(), state.unit_name.c_str(), state.file_version.c_str(),
-               static_cast<unsigned>(state.FirmwareTargetCode), summary.c_str());
+               static_cast<unsigned>(state.FirmwareTargetCode), summary.c_str(), sha256.c_str());
   return std::fflush(env.out) == 0 ? kExitOk : kExitFailure;
 }
 

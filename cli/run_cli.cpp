@@ -39,6 +39,8 @@ int run_cli(std::span<const std::string_view> arg_list, CliEnv& env) {
       return serial_number(parsed.args, env);
     case CliArgs::Command::Scan:
       return scan(parsed.args, env);
+    case CliArgs::Command::History:
+      return history(parsed.args, env);
   }
   return kExitUsage;
 }

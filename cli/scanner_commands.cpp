@@ -1,4 +1,5 @@
-// transfer, info, set-default and serial-number: the commands that talk to a scanner.
+// info, scan, set-default and serial-number: the commands that ask a scanner or change its
+// settings.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -18,31 +19,11 @@
 namespace fwload {
 namespace {
 
-// After a transfer: what the scanner now reports, beside the file's own version.
-void print_versions_after(CliEnv& env, const ScannerRows& rows, const FirmwareState& file) {
-  if (rows.vendor == kNoDeviceText) {
-    std::fprintf(env.out, "The scanner did not report its versions after the transfer.\n");
-    return;
-  }
-  std::fprintf(env.out, "The scanner now reports:\n");
-  for (int i = 0; i < 4; ++i) {
-    if (!rows.version_label[i].empty()) {
-      std::fprintf(env.out, "  %s %s\n", rows.version_label[i].c_str(),
-                   rows.version_value[i].c_str());
-    }
-  }
-  std::fprintf(env.out, "File Version : %s\n", file.file_version.c_str());
-}
-
 // An INQUIRY text without its blank padding.
 std::string trimmed(std::string_view text) {
   std::string out(text);
   out.erase(out.find_last_not_of(' ') + 1);
   return out;
-}
-
-std::string product_name(const ScsiState& scsi) {
-  return trimmed(scsi.scanner_product.view());
 }
 
 // What every scanner command sets up: the SCSI access (the platform's manager or --emulate),
@@ -77,83 +58,8 @@ constexpr char kInterruptedBeforeChange[] =
     "Interrupted before anything was sent to the scanner; it is unchanged.";
 constexpr char kInterruptedAfterChange[] =
     "Interrupted; the change had already been sent to the scanner and was seen through.";
-constexpr char kSavedNotRead[] = "The firmware was saved; its versions were not read.";
 
 }  // namespace
-
-int transfer(const CliArgs& args, CliEnv& env) {
-  ScannerSession session(args, env);
-  if (session.status >= 0) return session.status;
-  ConsoleUi& ui = session.ui;
-  TimerState& timer = session.timer;
-  FirmwareIo io{ui, env.profile, env.fs};
-  FirmwareState state;
-  if (!open_for_cli(state, io, ui, absolute_path(args.file))) return kExitFailure;
-  ui.end_progress_line();
-  ui.set_activity("Trans File");
-  // Ctrl-C stops the transfer at once before the scanner saves, and warns while it saves.
-  auto failed = [&] {
-    if (!ui.stopped()) return kExitFailure;
-    return interrupted(env, ui,
-                       "Transfer interrupted before the scanner was told to save it; it keeps "
-                       "its old firmware.");
-  };
-  if (!args.serial.empty()) {
-    SerialState serial;
-    SerialIo serial_io{ui, env.serial, timer, PortList{0, {args.serial}}};
-    if (args.dry_run) {
-      if (plan_serial_download(serial, serial_io) != 1) return failed();
-      std::fprintf(env.out,
-                   "Dry run: serial line %s (19200 baud, 8E1, RTS/CTS), unit code %u: %u bytes in "
-                   "%u frames of %u, between a start and an end frame. Nothing was written to the "
-                   "scanner.\n",
-                   args.serial.c_str(), static_cast<unsigned>(state.download_target_code),
-                   static_cast<unsigned>(kSerialImageSize),
-                   static_cast<unsigned>(kSerialImageSize / kSerialBlock),
-                   static_cast<unsigned>(kSerialBlock));
-      return std::fflush(env.out) == 0 ? kExitOk : kExitFailure;
-    }
-    const int sent = SerialDownload(serial, serial_io, state);
-    ui.end_progress_line();
-    if (sent != 1) return failed();
-    std::fprintf(env.out, "Transferred %s over %s, unit code %u, %u bytes.\n", args.file.c_str(),
-                 args.serial.c_str(), static_cast<unsigned>(state.download_target_code),
-                 static_cast<unsigned>(kSerialImageSize));
-    const ScannerRows rows = ReadScannerInfoSerial(serial, serial_io);
-    if (ui.stopped()) return interrupted(env, ui, kSavedNotRead);
-    print_versions_after(env, rows, state);
-    return std::fflush(env.out) == 0 ? kExitOk : kExitFailure;
-  }
-  ScsiState& scsi = session.scsi;
-  ScsiIo scsi_io = session.io();
-  if (args.dry_run) {
-    const int buffer = plan_download_over_scsi(scsi, scsi_io, state, args.post ? 1 : 0);
-    if (buffer < 0) return failed();
-    const std::uint32_t bytes = state.end_address + 1;
-    std::fprintf(env.out,
-                 "Dry run: SCSI adapter #%u target #%u (%s), buffer id %d: %u bytes in %u WRITE "
-                 "BUFFER blocks of %u, then the commit with about %d s of writing. Nothing was "
-                 "written to the scanner.\n",
-                 static_cast<unsigned>(scsi.host_adapter_id), static_cast<unsigned>(scsi.target_id),
-                 product_name(scsi).c_str(), buffer, static_cast<unsigned>(bytes),
-                 static_cast<unsigned>((bytes + kDownloadBlock - 1) / kDownloadBlock),
-                 static_cast<unsigned>(kDownloadBlock),
-                 writing_seconds_for(state.FirmwareTargetCode));
-    return std::fflush(env.out) == 0 ? kExitOk : kExitFailure;
-  }
-  const int sent = download_over_scsi(scsi, scsi_io, state, args.post ? 1 : 0);
-  ui.end_progress_line();
-  if (sent != 1) return failed();
-  std::fprintf(env.out, "Transferred %s to %s (target #%u), buffer %u, %u bytes.\n",
-               args.file.c_str(), product_name(scsi).c_str(), static_cast<unsigned>(scsi.target_id),
-               static_cast<unsigned>(state.download_target_code),
-               static_cast<unsigned>(state.end_address + 1));
-  std::fflush(env.out);
-  const ScannerRows rows = read_scanner_info_scsi(scsi, scsi_io);
-  if (ui.stopped()) return interrupted(env, ui, kSavedNotRead);
-  print_versions_after(env, rows, state);
-  return std::fflush(env.out) == 0 ? kExitOk : kExitFailure;
-}
 
 int info(const CliArgs& args, CliEnv& env) {
   ScannerSession session(args, env);

@@ -3,8 +3,10 @@
 #include <filesystem>
 #include <limits>
 #include <system_error>
+#include <vector>
 
 #include "firmware/messages.h"
+#include "platform/sha256.h"
 
 namespace fwload {
 namespace {
@@ -41,6 +43,20 @@ bool open_for_cli(FirmwareState& state, FirmwareIo& io, ConsoleUi& ui, const std
     ui.message_box(msg::kFileOpenError, kUnknownFirmware, false);
   }
   return false;
+}
+
+std::string file_sha256(FileSystem& fs, const std::string& path) {
+  std::unique_ptr<InputFile> in = fs.open_read(path);
+  if (!in) return {};
+  std::vector<std::uint8_t> bytes;
+  std::vector<std::uint8_t> piece(64 * 1024);
+  for (;;) {
+    const std::size_t n = in->read(piece);
+    bytes.insert(bytes.end(), piece.begin(), piece.begin() + static_cast<std::ptrdiff_t>(n));
+    if (n < piece.size()) break;
+  }
+  if (bytes.size() != in->size()) return {};
+  return sha256_hex(bytes);
 }
 
 void print_row(CliEnv& env, const std::string& label, const std::string& value) {

@@ -23,6 +23,8 @@ std::string absolute_path(const std::string& path);
 // Opens FILE as the dialog program opens a file named on its command line, with the extension
 // accepted in any case and no length limit on the path.
 bool open_for_cli(FirmwareState& state, FirmwareIo& io, ConsoleUi& ui, const std::string& path);
+// The SHA-256 of the file's bytes as they are on disk ("" when it cannot be read whole).
+std::string file_sha256(FileSystem& fs, const std::string& path);
 // "LABEL VALUE" on standard output (nothing for an empty label).
 void print_row(CliEnv& env, const std::string& label, const std::string& value);
 

@@ -25,6 +25,7 @@
 #include <thread>
 
 #include "emulator/serial_scanner.h"
+#include "res/version.h"
 
 namespace {
 
@@ -72,8 +73,22 @@ struct Line {
 const char* kUsage =
     "usage: fwscanner --serial LINK [--model mv730|other] [--fault FAULT,...] [--pace]\n"
     "                 [--image-out FILE] [--log FILE]\n"
-    "  faults: silent nak=K error=K nostx biglen busy=N writing=N noimprinter shortid=N\n"
-    "          reset=K\n";
+    "   or: fwscanner --help | --version\n"
+    "\n"
+    "An emulated TR-MM family scanner on a serial line: makes LINK a link to a pseudo-terminal\n"
+    "and answers there as the scanner does (status to ENQ, ACK or NAK for every frame, the\n"
+    "image reassembled, the identity reply), until it is ended (SIGINT or SIGTERM).\n"
+    "\n"
+    "  --serial LINK      the link to the pseudo-terminal to make (a program opens LINK)\n"
+    "  --model MODEL      mv730 (the supported serial model, default) or other\n"
+    "  --fault FAULT,...  what to do wrong; frames count from 0, a transfer's start frame:\n"
+    "                     silent nak=K error=K nostx biglen busy=N writing=N noimprinter\n"
+    "                     shortid=N reset=K\n"
+    "  --pace             run the line at 19200 baud 8E1 (11 bits a byte), as a real one\n"
+    "  --image-out FILE   write the image received to FILE when a transfer completes\n"
+    "  --log FILE         write one line per frame and event to FILE\n"
+    "  -h, --help         print this help\n"
+    "  -V, --version      print the version\n";
 
 bool write_all(int fd, const std::uint8_t* data, std::size_t size, Line& line) {
   std::size_t sent = 0;
@@ -129,6 +144,9 @@ int main(int argc, char** argv) {
       log_path = value();
     else if (a == "-h" || a == "--help") {
       std::fputs(kUsage, stdout);
+      return 0;
+    } else if (a == "-V" || a == "--version") {
+      std::printf("fwscanner %s\n", FWLOAD_VERSION_TEXT);
       return 0;
     } else {
       std::fprintf(stderr, "fwscanner: unknown option %s\n%s", argv[i], kUsage);

@@ -36,7 +36,9 @@ class Cli : public ::testing::Test {
 
   std::string path(const std::string& name) const { return (dir_ / name).string(); }
   std::map<std::string, std::string> env() const {
-    return {{"XDG_CONFIG_HOME", path("config")}, {"TMPDIR", path("tmp")}};
+    return {{"XDG_CONFIG_HOME", path("config")},
+            {"XDG_STATE_HOME", path("state")},
+            {"TMPDIR", path("tmp")}};
   }
   RunResult cli(std::vector<std::string> args) {
     args.insert(args.begin(), kCli);

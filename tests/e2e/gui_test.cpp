@@ -160,7 +160,8 @@ std::vector<std::string> boxes(const std::vector<std::string>& lines) {
 std::string cli_summary(const fs::path& file) {
   const RunResult r = run({kCli, "identify", file.string()}, {{"XDG_CONFIG_HOME", "/nonexistent"}});
   const std::size_t at = r.out.find("SUM VALUE");
-  std::string tail = r.out.substr(at);
+  // Up to the digest, which only fwload-cli prints.
+  std::string tail = r.out.substr(at, r.out.find("SHA-256") - at);
   std::string out;
   for (char c : tail.substr(0, tail.size() - 1))
     out += c == '\n' ? std::string("\\n") : std::string(1, c);

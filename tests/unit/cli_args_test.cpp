@@ -54,29 +54,44 @@ TEST(CliArgs, EmulateHelpNeedsNoCommand) {
   EXPECT_EQ(parse({"scan", "--spti", "--spti"}).args.route, AspiRoute::PassThrough);
   EXPECT_EQ(parse({"transfer", "a.mot", "--aspi"}).args.route, AspiRoute::AspiManager);
   EXPECT_EQ(parse({"info"}).args.route, AspiRoute::FirstThatWorks);
+  // A transfer's jobs: each address and port once, SCSI and serial mixed.
+  const CliParse gang =
+      parse({"transfer", "a.mot", "--target", "0:3", "--serial", "COM1", "--target", "1:5",
+             "--target", "0:3", "--serial", "COM1", "--emulate", "hvs3600", "--all", "--post"});
+  ASSERT_TRUE(gang.error.empty()) << gang.error;
+  EXPECT_EQ(gang.args.targets.size(), 2u);
+  EXPECT_EQ(gang.args.serials, std::vector<std::string>{"COM1"});
+  EXPECT_TRUE(gang.args.all);
 }
 
 TEST(CliArgs, UsageErrors) {
-  for (const auto& args :
-       std::vector<std::vector<std::string_view>>{{},
-                                                  {"identify"},
-                                                  {"identify", "a.mot", "b.mot"},
-                                                  {"convert", "a.mot", "-o"},
-                                                  {"convert", "a.mot", "--output="},
-                                                  {"identify", "a.mot", "-o", "x.sum"},
-                                                  {"frobnicate", "a.mot"},
-                                                  {"identify", "a.mot", "--bogus"},
-                                                  {"transfer", "a.mot", "--target", "1"},
-                                                  {"transfer", "a.mot", "--target", "1:256"},
-                                                  {"identify", "a.mot", "--target", "0:3"},
-                                                  {"scan", "a.mot"},
-                                                  {"info", "--aspi", "--spti"},
-                                                  {"identify", "a.mot", "--spti"},
-                                                  {"info", "--aspi", "--emulate", "hvs3600"},
-                                                  {"transfer", "a.mot", "--spti", "--serial", "COM1"},
-                                                  // found by fuzz_command_line
-                                                  {"identify", ""},
-                                                  {"transfer", "", "--emulate", "hvs3600"}}) {
+  for (const auto& args : std::vector<std::vector<std::string_view>>{
+           {},
+           {"identify"},
+           {"identify", "a.mot", "b.mot"},
+           {"convert", "a.mot", "-o"},
+           {"convert", "a.mot", "--output="},
+           {"identify", "a.mot", "-o", "x.sum"},
+           {"frobnicate", "a.mot"},
+           {"identify", "a.mot", "--bogus"},
+           {"transfer", "a.mot", "--target", "1"},
+           {"transfer", "a.mot", "--target", "1:256"},
+           {"identify", "a.mot", "--target", "0:3"},
+           {"scan", "a.mot"},
+           {"info", "--aspi", "--spti"},
+           {"identify", "a.mot", "--spti"},
+           {"info", "--aspi", "--emulate", "hvs3600"},
+           {"transfer", "a.mot", "--spti", "--serial", "COM1"},
+           {"info", "--target", "0:3", "--target", "1:3"},
+           {"info", "--serial", "a", "--emulate", "hvs3600"},
+           {"identify", "a.mot", "--all"},
+           {"info", "--log", "h.jsonl"},
+           {"history", "--emulate", "hvs3600"},
+           {"history", "--last", "0"},
+           {"transfer", "a.mot", "--serial", "a", "--post"},
+           // found by fuzz_command_line
+           {"identify", ""},
+           {"transfer", "", "--emulate", "hvs3600"}}) {
     EXPECT_FALSE(parse(args).error.empty()) << (args.empty() ? "" : args[0]);
   }
 }

@@ -1,0 +1,35 @@
+// The transfer history: one JSON object a line for every transfer job whose scanner was found,
+// appended whole and flushed to disk before the job is reported done; and fwload-cli history,
+// which prints it.
+#pragma once
+
+#include <string>
+
+#include "cli/args.h"
+#include "cli/json.h"
+#include "cli/run_cli.h"
+#include "cli/transfer_jobs.h"
+#include "firmware/firmware_state.h"
+
+namespace fwload {
+
+// What a record says of the file sent.
+struct FileFacts {
+  std::string path;  // absolute
+  std::string sha256;
+  const FirmwareState* state = nullptr;
+};
+
+// --log FILE, else the platform's place ("" when there is none).
+std::string history_path(const CliArgs& args);
+
+// The record of one job (the keys are listed in the README).
+Json transfer_record(const JobOutcome& job, const FileFacts& file);
+
+// Appends the record; on failure a warning on standard error, and the transfer's result stays.
+void append_record(CliEnv& env, const std::string& path, const Json& record);
+
+// fwload-cli history.
+int history(const CliArgs& args, CliEnv& env);
+
+}  // namespace fwload

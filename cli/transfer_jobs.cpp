@@ -1,0 +1,406 @@
+#include "cli/transfer_jobs.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+#include "res/string_table.h"
+#include "scsi/commands.h"
+#include "scsi/discovery.h"
+#include "scsi/download.h"
+#include "scsi/info.h"
+#include "scsi/models.h"
+#include "scsi/service.h"
+#include "serial/serial.h"
+
+namespace fwload {
+namespace {
+
+// The version rows a scanner can report (info), and their keys in the history.
+struct VersionKey {
+  StringId label;
+  const char* key;
+};
+constexpr VersionKey kVersionKeys[] = {
+    {kStrMechaControlVersion, "mecha_control"},
+    {kStrPreImprinterVersion, "pre_imprinter"},
+    {kStrPostImprinterVersion, "post_imprinter"},
+    {kStrImprinterVersion, "imprinter"},
+    {kStrScsiUnitVersion, "scsi_unit"},
+    {kStrBootVersion, "boot"},
+    {kStrProgramVersion, "program"},
+    {kStrImageTableVersion, "image_table"},
+};
+
+// Which version row tells the unit a file is for, by its model code: over SCSI (an imprinter
+// unit file by the side it went to; a scanner whose reply has one imprinter row reports it
+// there) and over the serial line (Mecha-Control and Imprinter rows only).
+struct UnitRow {
+  std::uint8_t model_code;
+  std::vector<std::string> scsi_pre, scsi_post, serial;
+};
+const std::vector<UnitRow>& unit_rows() {
+  static const std::vector<UnitRow> rows = {
+      {1, {}, {}, {}},  // TR-MM40 firmware: its scanner reports boot, program and table only
+      {2, {"scsi_unit"}, {"scsi_unit"}, {}},                         // TR-MM730, another unit
+      {3, {"imprinter"}, {"imprinter"}, {"imprinter"}},              // TR-MM730 NUMBERING
+      {4, {"mecha_control"}, {"mecha_control"}, {"mecha_control"}},  // TR-MM730 MECHA-CONTROL
+      {5, {"mecha_control"}, {"mecha_control"}, {"mecha_control"}},  // 3160 / 3600
+      {6, {"pre_imprinter", "imprinter"}, {"post_imprinter", "imprinter"}, {"imprinter"}},
+      {7, {"mecha_control"}, {"mecha_control"}, {"mecha_control"}},  // 7180 / 5170 / 2600
+      {8, {"pre_imprinter", "imprinter"}, {"post_imprinter", "imprinter"}, {"imprinter"}},
+  };
+  return rows;
+}
+
+std::string label_of(const std::string& key) {
+  for (const VersionKey& k : kVersionKeys) {
+    if (key == k.key) return std::string(table_string(k.label));
+  }
+  return key;
+}
+
+std::string trimmed(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  const std::size_t last = text.find_last_not_of(' ');
+  return std::string(text.substr(first, last - first + 1));
+}
+
+// UTC as 2026-12-09T10:27:10Z, without the C library's shared time buffer.
+std::string utc_now() {
+  const auto now = std::chrono::system_clock::now();
+  const long long seconds =
+      std::chrono::duration_cast<std::chrono::seconds>(now.time_since_epoch()).count();
+  long long days = seconds / 86400;
+  long long rest = seconds % 86400;
+  if (rest < 0) {
+    rest += 86400;
+    --days;
+  }
+  // Days since 1970-01-01 to a civil date (proleptic Gregorian).
+  days += 719468;
+  const long long era = (days >= 0 ? days : days - 146096) / 146097;
+  const long long doe = days - era * 146097;
+  const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const long long mp = (5 * doy + 2) / 153;
+  const long long day = doy - (153 * mp + 2) / 5 + 1;
+  const long long month = mp < 10 ? mp + 3 : mp - 9;
+  const long long year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+  char text[32];
+  std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lldZ", year, month, day,
+                rest / 3600, rest / 60 % 60, rest % 60);
+  return text;
+}
+
+std::string address_text(const ScsiState& scsi) {
+  return std::to_string(scsi.host_adapter_id) + ":" + std::to_string(scsi.target_id);
+}
+
+// Compares the file's unit row after the transfer with the file's version.
+void verify(JobOutcome& out, const FirmwareState& file, bool serial, bool post) {
+  const std::vector<std::string> keys = unit_row_keys(file.FirmwareTargetCode, serial, post);
+  std::string key;
+  for (const std::string& k : keys) {
+    for (const auto& [row, value] : out.after) {
+      if (key.empty() && row == k) key = k;
+    }
+  }
+  auto value_of = [&](const VersionRows& rows) {
+    for (const auto& [row, value] : rows) {
+      if (row == key) return value;
+    }
+    return std::string();
+  };
+  if (key.empty()) {
+    out.result = JobResult::Transferred;
+    out.verdict =
+        "Transferred, not verified: the scanner reports no version row for the "
+        "file's unit (" +
+        trimmed(file.unit_name) + ").";
+    return;
+  }
+  out.unit_before = value_of(out.before);
+  out.unit_after = value_of(out.after);
+  const std::string label = label_of(key);
+  const std::string shown = label.substr(0, label.size() - 2);  // without " :"
+  if (out.unit_after == file.file_version) {
+    out.result = JobResult::Verified;
+    out.verdict =
+        "Verified: the scanner reports " + shown + " " + out.unit_after + ", the file's version.";
+  } else {
+    out.result = JobResult::Transferred;
+    out.verdict = "Transferred, not verified: the scanner reports " + shown + " " + out.unit_after +
+                  ", not the file's " + file.file_version +
+                  "; a scanner may need switching off and on before it reports its new "
+                  "firmware (fwload-cli info then checks).";
+  }
+}
+
+// A job's console with its message boxes kept back: for a read whose failure is no failure of
+// the job (the versions before a serial transfer; the transfer then says what is wrong).
+class MutedUi : public Ui {
+ public:
+  explicit MutedUi(Ui& ui) : ui_(ui) {}
+  void message_box(std::string_view, std::string_view, bool) override {}
+  void progress(int percent) override { ui_.progress(percent); }
+  void show_file_name(std::string_view name) override { ui_.show_file_name(name); }
+  void writing_countdown(int seconds_left) override { ui_.writing_countdown(seconds_left); }
+  void pump_one() override { ui_.pump_one(); }
+  void idle(int ms) override { ui_.idle(ms); }
+  void wait_cursor() override {}
+  void arrow_cursor() override {}
+  FileDialogResult file_dialog(const FileDialogRequest& request) override {
+    return ui_.file_dialog(request);
+  }
+  bool stop_requested() override { return ui_.stop_requested(); }
+  bool interrupted() override { return ui_.interrupted(); }
+  void scanner_saving(bool saving) override { ui_.scanner_saving(saving); }
+
+ private:
+  Ui& ui_;
+};
+
+JobOutcome interrupted_job(JobOutcome out, const std::string& message) {
+  out.result = JobResult::Interrupted;
+  out.message = message;
+  return out;
+}
+
+constexpr char kInterruptedBeforeSave[] =
+    "Transfer interrupted before the scanner was told to save it; it keeps its old firmware.";
+constexpr char kSavedNotRead[] = "The firmware was saved; its versions were not read.";
+
+JobOutcome run_scsi_job(const JobSpec& spec, const JobContext& c, ConsoleUi& ui, TimerState& timer,
+                        FirmwareState& file, JobOutcome out) {
+  out.route = c.emulated ? "emulated" : "scsi";
+  ScsiState scsi;
+  apply_request_bound_setting(scsi, std::getenv("FWLOAD_REQUEST_BOUND_MS"));
+  scsi.search_only = spec.address;
+  ScsiIo io{ui, *c.scsi, timer};
+  const int side = c.args.post ? 1 : 0;
+  if (find_scanner(scsi, io) == 0) {
+    if (ui.stopped()) return interrupted_job(out, kInterruptedBeforeSave);
+    out.message = ui.last_message();
+    return out;
+  }
+  out.found = true;
+  out.address = address_text(scsi);
+  out.vendor = trimmed(scsi.scanner_vendor.view());
+  out.product = trimmed(scsi.scanner_product.view());
+  ui.set_scanner(out.address, out.product);
+  bool unsuitable = false;
+  const int buffer = check_ready_and_suitable(scsi, io, file, side, &unsuitable);
+  if (ui.stopped()) return interrupted_job(out, kInterruptedBeforeSave);
+  if (unsuitable && spec.skip_unsuitable) {
+    // Nothing was asked of it: a row in the summary, no record.
+    out.result = JobResult::Skipped;
+    out.found = false;
+    out.message = ui.last_message();
+    return out;
+  }
+  if (buffer >= 0 || unsuitable) {
+    out.before = version_rows_of(read_version_rows(scsi, io));
+    if (serves_command_dialog(scsi.scanner_product.view())) {
+      const auto capability = read_capability(scsi, io);
+      std::string serial;
+      if (keeps_serial_number(scsi, capability) && read_serial_number(scsi, io, serial) == 0) {
+        out.serial_number = trimmed(serial);
+      }
+    }
+    if (ui.stopped()) return interrupted_job(out, kInterruptedBeforeSave);
+  }
+  if (buffer < 0) {
+    out.message = ui.last_message();
+    out.result = unsuitable ? JobResult::Refused : JobResult::Failed;
+    return out;
+  }
+  if (c.args.dry_run) {
+    const std::uint32_t bytes = file.end_address + 1;
+    char text[512];
+    std::snprintf(
+        text, sizeof text,
+        "Dry run: SCSI adapter #%u target #%u (%s), buffer id %d: %u bytes in %u WRITE "
+        "BUFFER blocks of %u, then the commit with about %d s of writing. Nothing was "
+        "written to the scanner.",
+        static_cast<unsigned>(scsi.host_adapter_id), static_cast<unsigned>(scsi.target_id),
+        out.product.c_str(), buffer, static_cast<unsigned>(bytes),
+        static_cast<unsigned>((bytes + kDownloadBlock - 1) / kDownloadBlock),
+        static_cast<unsigned>(kDownloadBlock), writing_seconds_for(file.FirmwareTargetCode));
+    out.result = JobResult::DryRun;
+    out.found = false;
+    out.verdict = text;
+    return out;
+  }
+  ui.set_phase("sending");
+  const int sent = send_download_over_scsi(scsi, io, file, static_cast<std::uint8_t>(buffer));
+  ui.end_progress_line();
+  if (sent != 1) {
+    if (ui.stopped()) return interrupted_job(out, kInterruptedBeforeSave);
+    out.message = ui.last_message();
+    out.result = JobResult::Failed;
+    return out;
+  }
+  if (c.single) {
+    std::fprintf(c.env.out, "Transferred %s to %s (target #%u), buffer %u, %u bytes.\n",
+                 c.args.file.c_str(), out.product.c_str(), static_cast<unsigned>(scsi.target_id),
+                 static_cast<unsigned>(file.download_target_code),
+                 static_cast<unsigned>(file.end_address + 1));
+    std::fflush(c.env.out);
+  }
+  ui.set_phase("reading versions");
+  const ScannerRows rows = read_scanner_info_scsi(scsi, io);
+  if (ui.stopped()) return interrupted_job(out, kSavedNotRead);
+  out.after = version_rows_of(rows);
+  out.after_rows = rows;
+  if (rows.vendor == kNoDeviceText) {
+    out.result = JobResult::Transferred;
+    out.verdict =
+        "Transferred, not verified: the scanner did not report its versions after "
+        "the transfer.";
+    return out;
+  }
+  verify(out, file, /*serial=*/false, c.args.post);
+  return out;
+}
+
+JobOutcome run_serial_job(const JobSpec& spec, const JobContext& c, ConsoleUi& ui,
+                          TimerState& timer, FirmwareState& file, JobOutcome out) {
+  out.route = "serial";
+  out.address = spec.port;
+  SerialState serial;
+  SerialIo io{ui, c.env.serial, timer, PortList{0, {spec.port}}};
+  if (c.args.dry_run) {
+    if (plan_serial_download(serial, io) != 1) {
+      if (ui.stopped()) return interrupted_job(out, kInterruptedBeforeSave);
+      out.message = ui.last_message();
+      return out;
+    }
+    char text[512];
+    std::snprintf(text, sizeof text,
+                  "Dry run: serial line %s (19200 baud, 8E1, RTS/CTS), unit code %u: %u bytes in "
+                  "%u frames of %u, between a start and an end frame. Nothing was written to the "
+                  "scanner.",
+                  spec.port.c_str(), static_cast<unsigned>(file.download_target_code),
+                  static_cast<unsigned>(kSerialImageSize),
+                  static_cast<unsigned>(kSerialImageSize / kSerialBlock),
+                  static_cast<unsigned>(kSerialBlock));
+    out.result = JobResult::DryRun;
+    out.verdict = text;
+    return out;
+  }
+  // Is a scanner there? The transfer's own check, with its message.
+  if (plan_serial_download(serial, io) != 1) {
+    if (ui.stopped()) return interrupted_job(out, kInterruptedBeforeSave);
+    out.message = ui.last_message();
+    return out;
+  }
+  // The versions before: a scanner that does not tell them is still loaded.
+  MutedUi muted(ui);
+  SerialIo quiet{muted, c.env.serial, timer, PortList{0, {spec.port}}};
+  const ScannerRows before = ReadScannerInfoSerial(serial, quiet);
+  if (ui.stopped()) return interrupted_job(out, kInterruptedBeforeSave);
+  if (before.vendor != kNoDeviceText) {
+    out.found = true;
+    out.vendor = trimmed(before.vendor);
+    out.product = trimmed(before.product);
+    ui.set_scanner(out.address, out.product);
+    out.before = version_rows_of(before);
+  }
+  ui.set_phase("sending");
+  const int sent = SerialDownload(serial, io, file);
+  ui.end_progress_line();
+  if (sent != 1) {
+    if (ui.stopped()) return interrupted_job(out, kInterruptedBeforeSave);
+    out.message = ui.last_message();
+    return out;
+  }
+  out.found = true;
+  if (c.single) {
+    std::fprintf(c.env.out, "Transferred %s over %s, unit code %u, %u bytes.\n",
+                 c.args.file.c_str(), spec.port.c_str(),
+                 static_cast<unsigned>(file.download_target_code),
+                 static_cast<unsigned>(kSerialImageSize));
+    std::fflush(c.env.out);
+  }
+  ui.set_phase("reading versions");
+  const ScannerRows rows = ReadScannerInfoSerial(serial, io);
+  if (ui.stopped()) return interrupted_job(out, kSavedNotRead);
+  out.after = version_rows_of(rows);
+  out.after_rows = rows;
+  if (rows.vendor == kNoDeviceText) {
+    out.result = JobResult::Transferred;
+    out.verdict =
+        "Transferred, not verified: the scanner did not report its versions after "
+        "the transfer.";
+    return out;
+  }
+  verify(out, file, /*serial=*/true, false);
+  return out;
+}
+
+}  // namespace
+
+const char* result_name(JobResult result) {
+  switch (result) {
+    case JobResult::Verified:
+      return "verified";
+    case JobResult::Transferred:
+      return "transferred";
+    case JobResult::Skipped:
+      return "skipped";
+    case JobResult::Refused:
+      return "refused";
+    case JobResult::Failed:
+      return "failed";
+    case JobResult::Interrupted:
+      return "interrupted";
+    case JobResult::DryRun:
+      return "dry run";
+  }
+  return "failed";
+}
+
+VersionRows version_rows_of(const ScannerRows& rows) {
+  VersionRows out;
+  for (std::size_t i = 0; i < rows.version_label.size(); ++i) {
+    for (const VersionKey& k : kVersionKeys) {
+      if (rows.version_label[i] == table_string(k.label) &&
+          rows.version_value[i] != kNoDeviceText) {
+        out.emplace_back(k.key, rows.version_value[i]);
+      }
+    }
+  }
+  return out;
+}
+
+std::vector<std::string> unit_row_keys(std::uint8_t model_code, bool serial, bool post) {
+  for (const UnitRow& row : unit_rows()) {
+    if (row.model_code == model_code)
+      return serial ? row.serial : post ? row.scsi_post : row.scsi_pre;
+  }
+  return {};
+}
+
+JobOutcome run_job(const JobSpec& spec, const JobContext& c, ConsoleUi& ui) {
+  JobOutcome out;
+  out.time = utc_now();
+  if (spec.address) {
+    out.address = std::to_string(spec.address->first) + ":" + std::to_string(spec.address->second);
+  }
+  const auto start = std::chrono::steady_clock::now();
+  // The download notes which buffer the image went to: each job has its own copy.
+  FirmwareState file = c.file;
+  TimerState timer;  // the job's own countdowns, ticked by its console
+  ui.set_timer(&timer);
+  ui.set_phase("ready check");
+  out = spec.route == JobSpec::Route::Serial
+            ? run_serial_job(spec, c, ui, timer, file, std::move(out))
+            : run_scsi_job(spec, c, ui, timer, file, std::move(out));
+  ui.set_timer(nullptr);
+  out.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return out;
+}
+
+}  // namespace fwload

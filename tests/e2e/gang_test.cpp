@@ -1,0 +1,182 @@
+// A service depot's bench: several scanners loaded at once, each transfer verified and recorded
+// in the history. (scripts/test runs these under ThreadSanitizer too: Gang*.)
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/json.h"
+#include "tests/e2e/cli_fixture.h"
+
+namespace fwload::e2e {
+namespace {
+
+std::vector<Json> records(const std::string& file) {
+  std::vector<Json> out;
+  std::istringstream lines(read_file(file));
+  for (std::string line; std::getline(lines, line);) out.push_back(Json::parse(line));
+  return out;
+}
+
+const std::set<std::string> kRecordKeys = {
+    "time",           "host",      "user",        "program_version",   "route",
+    "address",        "vendor",    "product",     "serial_number",     "versions_before",
+    "versions_after", "file",      "file_sha256", "file_scanner_name", "file_unit_name",
+    "file_version",   "sum_value", "result",      "message",           "seconds"};
+
+class Gang : public Cli {
+ protected:
+  // Two HV Scanner 3600 and a 2600 on one emulated bus.
+  std::vector<std::string> bench(const std::string& first = "hvs3600",
+                                 const std::string& second = "hvs3600") {
+    auto at = [](const std::string& spec, const char* address) {
+      return spec + (spec.find(':') == std::string::npos ? ":" : ",") + address;
+    };
+    return {"--emulate", at(first, "adapter=0,target=3"),
+            "--emulate", at(second, "adapter=1,target=4"),
+            "--emulate", "hvs2600:adapter=1,target=5"};
+  }
+  RunResult transfer(std::vector<std::string> args, std::vector<SignalAt> signals = {}) {
+    args.insert(args.begin(), {kCli, "transfer", path("new.mot"), "--log", path("history.jsonl")});
+    auto e = env();
+    e["FWLOAD_EMULATOR_LOG"] = path("emulator.log");
+    fs::remove(path("emulator.log"));
+    fs::remove(path("history.jsonl"));
+    return run(args, e, 60000, signals);
+  }
+};
+
+TEST_F(Gang, AllTargetsAndStaleVersions) {
+  generate("new.mot", {"--model", "5", "--version", "1.10"});
+  // --all: both 3600 take it and report it; the 2600 is skipped, which is no failure.
+  std::vector<std::string> args = bench();
+  args.push_back("--all");
+  RunResult r = transfer(args);
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(
+      r.out.find("0:3           HV Scanner 3600   SN-00012345       1.00 -> 1.10    verified"),
+      std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("1:4           HV Scanner 3600"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("1:5           HV Scanner 2600   -                 -               skipped: "
+                       "DownLoad Message: This file cannot use with the current scanner !"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.err.find("0:3 sending\n"), std::string::npos) << r.err;  // a line per phase
+  EXPECT_EQ(records(path("history.jsonl")).size(), 2u);
+
+  // --target on a 3600 and the 2600: one verified, one refused with nothing sent to it.
+  args = bench();
+  args.insert(args.end(), {"--target", "0:3", "--target", "1:5", "--target", "0:3", "--json"});
+  r = transfer(args);
+  EXPECT_EQ(r.exit_code, 1) << r.err;
+  const Json summary = Json::parse(r.out);
+  ASSERT_EQ(summary["jobs"].size(), 2u) << r.out;
+  EXPECT_EQ(summary["jobs"][0]["result"], "verified");
+  EXPECT_EQ(summary["jobs"][1]["result"], "refused");
+  EXPECT_EQ(read_file(path("emulator.log")).find("1:5 WRITE BUFFER"), std::string::npos);
+  const std::vector<Json> lines = records(path("history.jsonl"));
+  ASSERT_EQ(lines.size(), 2u);
+  for (const Json& record : lines) {
+    std::set<std::string> keys;
+    for (auto it = record.begin(); it != record.end(); ++it) keys.insert(it.key());
+    EXPECT_EQ(keys, kRecordKeys) << record.dump();
+    EXPECT_EQ(record["file"], path("new.mot"));
+    EXPECT_EQ(record["file_version"], "1.10");
+  }
+  const Json& refused = lines[0]["result"] == "refused" ? lines[0] : lines[1];
+  EXPECT_EQ(refused["message"],
+            "DownLoad Message: This file cannot use with the current scanner !");
+  EXPECT_EQ(refused["serial_number"], "SN-00012345");
+  EXPECT_EQ(refused["versions_after"], Json::object());
+
+  // A scanner that keeps reporting its old version until it is switched off and on.
+  r = transfer({"--emulate", "hvs3600:staleversion"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(r.out.find("Transferred, not verified: the scanner reports Mecha-Control Unit "
+                       "Version 1.00, not the file's 1.10; a scanner may need switching off"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(records(path("history.jsonl")).at(0)["result"], "transferred");
+  EXPECT_EQ(transfer({"--emulate", "hvs3600:staleversion", "--verify"}).exit_code, 1);
+}
+
+// Ctrl-C while one scanner saves and another is still being sent to: the one sending stops and
+// keeps its old firmware, the one saving finishes; exit 130.
+TEST_F(Gang, CtrlCStopsTheSendersAndLetsTheSaversFinish) {
+  generate("new.mot", {"--model", "5", "--version", "1.10"});
+  std::vector<std::string> args = bench("hvs3600:commit-ms=2000", "hvs3600:latency=100");
+  args.insert(args.end(), {"--target", "0:3", "--target", "1:4"});
+  const RunResult r = transfer(args, {{"0:3 saving", 0, SIGINT}});
+  EXPECT_EQ(r.exit_code, 130) << r.err;
+  EXPECT_NE(r.err.find("The scanner is saving its firmware; do not switch it off."),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(
+      r.out.find("0:3           HV Scanner 3600   SN-00012345       1.00 -> 1.10    verified"),
+      std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("interrupted: Transfer interrupted before the scanner was told to save it"),
+            std::string::npos)
+      << r.out;
+  const std::string log = read_file(path("emulator.log"));
+  EXPECT_NE(log.find("0:3 COMMIT id=0 "), std::string::npos);
+  EXPECT_EQ(log.find("1:4 COMMIT"), std::string::npos);
+  EXPECT_EQ(records(path("history.jsonl")).size(), 2u);
+}
+
+// A damaged line of the history (a torn write, an edited file) is told and skipped.
+TEST_F(Gang, HistoryOfTheTransfers) {
+  generate("new.mot", {"--model", "5", "--version", "1.10"});
+  ASSERT_EQ(transfer({"--emulate", "hvs3600"}).exit_code, 0);
+  std::string text = read_file(path("history.jsonl"));
+  const std::string line = text;
+  text += line.substr(0, line.find("serial_number") + 20) + "{\n" + line;  // torn, then whole
+  text += line.substr(0, 40);                                              // torn at the end
+  write_file(path("history.jsonl"), text);
+  const std::string log = path("history.jsonl");
+  RunResult r = run({kCli, "history", "--log", log});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.err, "fwload-cli: " + log + " line 2 is damaged; skipped\nfwload-cli: " + log +
+                       " line 4 is damaged; skipped\n");
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 2) << r.out;
+  EXPECT_NE(r.out.find(
+                "HV Scanner 3600   SN-00012345       MECHA-CONTROL 1.10  1.00 -> 1.10    verified"),
+            std::string::npos)
+      << r.out;
+  r = run(
+      {kCli, "history", "--log", log, "--serial-number", "SN-00012345", "--last", "1", "--json"});
+  EXPECT_EQ(Json::parse(r.out)["result"], "verified") << r.out;
+  r = run({kCli, "history", "--log", log, "--serial-number", "SN-0"});
+  EXPECT_EQ(r.out, "");
+}
+
+class GangSerial : public SerialCli {};
+
+// Two serial lines at once, each with its own emulated scanner.
+TEST_F(GangSerial, TwoLinesAtOnce) {
+  start();
+  std::filesystem::remove(path("line2"));
+  Background second({kFwscanner, "--serial", path("line2"), "--log", path("scanner2.log")});
+  ASSERT_TRUE(second.wait_for_file(path("line2")));
+  generate("four.mot", {"--model", "4", "--version", "1.10"});
+  const RunResult r = run({kCli, "transfer", path("four.mot"), "--serial", path("line"), "--serial",
+                           path("line2"), "--log", path("history.jsonl")},
+                          env());
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  for (const std::string& line : {path("line"), path("line2")}) {
+    EXPECT_NE(r.out.find(line + "  TR-MV730          -                 1.23 -> 1.10    verified"),
+              std::string::npos)
+        << r.out;
+  }
+  const std::vector<Json> lines = records(path("history.jsonl"));
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0]["route"], "serial");
+  EXPECT_EQ(lines[0]["serial_number"], nullptr);
+}
+
+}  // namespace
+}  // namespace fwload::e2e
