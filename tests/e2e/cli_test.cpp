@@ -503,7 +503,8 @@ TEST_F(Cli, InterruptedTransfer) {
     fs::remove(path("emulator.log"));
     return run({kCli, "transfer", path("five.mot"), "--emulate", spec}, e, 60000, signals);
   };
-  RunResult r = transfer("hvs3600:latency=30", {{"", 500, SIGINT}});
+  // A second in: the versions and serial number read (11 requests), blocks being sent.
+  RunResult r = transfer("hvs3600:latency=40", {{"", 1000, SIGINT}});
   EXPECT_EQ(r.exit_code, 130);
   EXPECT_EQ(r.err,
             "Transfer interrupted before the scanner was told to save it; it keeps its old "

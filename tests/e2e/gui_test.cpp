@@ -168,6 +168,25 @@ std::string cli_summary(const fs::path& file) {
   return out;
 }
 
+// The manifest (DPI awareness, the supported systems) leaves the window as it was at 96 DPI:
+// the same file opened by the program built without it gives the same picture.
+TEST_F(Gui, TheManifestChangesNothingAt96Dpi) {
+  generate("six.mot", {"--model", "6"});
+  const std::pair<std::string, std::string> programs[] = {
+      {kWinBuild + "/fwload.exe", "manifest.bmp"},
+      {kWinBuild + "/without-manifest/fwload.exe", "plain.bmp"}};
+  for (const auto& [program, shot] : programs) {
+    const auto t = drive({"start " + win_path(program) + " " + win_path(path("six.mot")),
+                          "wait-window", "wait-text 1007 Completed.",
+                          "shot " + win_path(path(shot)), "command 2", "wait-exit"});
+    EXPECT_TRUE(contains(t, "shot: " + win_path(path(shot)))) << program;
+  }
+  const std::string with_manifest = read_file(path("manifest.bmp").string());
+  EXPECT_GT(with_manifest.size(), 1000u);
+  EXPECT_TRUE(with_manifest == read_file(path("plain.bmp").string()));
+  keep_shot("manifest.bmp", "mainbox-with-manifest.png");
+}
+
 TEST_F(Gui, CommandLineFileOpensOnceAfterTheFirstPaint) {
   generate("six.mot", {"--model", "6"});
   const auto t = drive({

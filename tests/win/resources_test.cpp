@@ -350,5 +350,40 @@ TEST(Resources, TemplatesCreateTheirControls) {
   }
 }
 
+// Each program's application manifest (RT_MANIFEST, id 1): system DPI awareness and Windows
+// Vista to 10 as its supported systems, no version-6 common controls, and no execution level
+// (comments aside, which say why).
+TEST(Resources, ApplicationManifests) {
+  for (const char* program : {FWLOAD_DIALOG_EXE, FWLOAD_CLI_EXE}) {
+    HMODULE module = LoadLibraryExA(program, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(module, nullptr) << program;
+    HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
+    ASSERT_NE(found, nullptr) << program;
+    const auto* bytes = static_cast<const char*>(LockResource(LoadResource(module, found)));
+    std::string xml(bytes, SizeofResource(module, found));
+    FreeLibrary(module);
+    for (std::size_t open = xml.find("<!--"); open != std::string::npos; open = xml.find("<!--")) {
+      const std::size_t close = xml.find("-->", open);
+      ASSERT_NE(close, std::string::npos) << program;
+      xml.erase(open, close + 3 - open);
+    }
+    EXPECT_NE(xml.find("<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">"
+                       "true</dpiAware>"),
+              std::string::npos)
+        << program;
+    for (const char* os : {"e2011457-1546-43c5-a5fe-008deee3d3f0",     // Vista
+                           "35138b9a-5d96-4fbd-8e2d-a2440225f93a",     // 7
+                           "4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38",     // 8
+                           "1f676c76-80e1-4239-95bb-83d0f6d0da78",     // 8.1
+                           "8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a"}) {  // 10 and 11
+      EXPECT_NE(xml.find(std::string("<supportedOS Id=\"{") + os + "}\"/>"), std::string::npos)
+          << program << " " << os;
+    }
+    for (const char* absent : {"requestedExecutionLevel", "trustInfo", "Common-Controls"}) {
+      EXPECT_EQ(xml.find(absent), std::string::npos) << program << " " << absent;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace fwload
