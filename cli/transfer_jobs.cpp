@@ -172,6 +172,23 @@ constexpr char kInterruptedBeforeSave[] =
     "Transfer interrupted before the scanner was told to save it; it keeps its old firmware.";
 constexpr char kSavedNotRead[] = "The firmware was saved; its versions were not read.";
 
+// What the scanner reported after the transfer (`rows`), and whether it is the file's version.
+JobOutcome judged(JobOutcome out, ConsoleUi& ui, const ScannerRows& rows, const FirmwareState& file,
+                  bool serial, bool post) {
+  if (ui.stopped()) return interrupted_job(out, kSavedNotRead);
+  out.after = version_rows_of(rows);
+  out.after_rows = rows;
+  if (rows.vendor == kNoDeviceText) {
+    out.result = JobResult::Transferred;
+    out.verdict =
+        "Transferred, not verified: the scanner did not report its versions after the "
+        "transfer.";
+    return out;
+  }
+  verify(out, file, serial, post);
+  return out;
+}
+
 JobOutcome run_scsi_job(const JobSpec& spec, const JobContext& c, ConsoleUi& ui, TimerState& timer,
                         FirmwareState& file, JobOutcome out) {
   out.route = c.emulated ? "emulated" : "scsi";
@@ -250,19 +267,7 @@ JobOutcome run_scsi_job(const JobSpec& spec, const JobContext& c, ConsoleUi& ui,
     std::fflush(c.env.out);
   }
   ui.set_phase("reading versions");
-  const ScannerRows rows = read_scanner_info_scsi(scsi, io);
-  if (ui.stopped()) return interrupted_job(out, kSavedNotRead);
-  out.after = version_rows_of(rows);
-  out.after_rows = rows;
-  if (rows.vendor == kNoDeviceText) {
-    out.result = JobResult::Transferred;
-    out.verdict =
-        "Transferred, not verified: the scanner did not report its versions after "
-        "the transfer.";
-    return out;
-  }
-  verify(out, file, /*serial=*/false, c.args.post);
-  return out;
+  return judged(std::move(out), ui, read_scanner_info_scsi(scsi, io), file, false, c.args.post);
 }
 
 JobOutcome run_serial_job(const JobSpec& spec, const JobContext& c, ConsoleUi& ui,
@@ -325,19 +330,7 @@ JobOutcome run_serial_job(const JobSpec& spec, const JobContext& c, ConsoleUi& u
     std::fflush(c.env.out);
   }
   ui.set_phase("reading versions");
-  const ScannerRows rows = ReadScannerInfoSerial(serial, io);
-  if (ui.stopped()) return interrupted_job(out, kSavedNotRead);
-  out.after = version_rows_of(rows);
-  out.after_rows = rows;
-  if (rows.vendor == kNoDeviceText) {
-    out.result = JobResult::Transferred;
-    out.verdict =
-        "Transferred, not verified: the scanner did not report its versions after "
-        "the transfer.";
-    return out;
-  }
-  verify(out, file, /*serial=*/true, false);
-  return out;
+  return judged(std::move(out), ui, ReadScannerInfoSerial(serial, io), file, true, false);
 }
 
 }  // namespace

@@ -22,6 +22,10 @@ bool append_line_durably(const std::string& path, std::string_view line, std::st
 // `error` when not.
 bool can_append(const std::string& path, std::string* error);
 
+// Makes the folder `path` is in, with its parents; false with the reason in `error` when that
+// is not possible (the same on every platform).
+bool make_folder_of(const std::string& path, std::string* error);
+
 // The computer's name and the user's, for the records.
 std::string host_name();
 std::string user_name();

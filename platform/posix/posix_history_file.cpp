@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <system_error>
 
 #include "platform/history_file.h"
 
@@ -16,15 +15,6 @@ namespace {
 bool fail(std::string* error, const std::string& text) {
   if (error != nullptr) *error = text;
   return false;
-}
-
-bool make_folder_of(const std::string& path, std::string* error) {
-  const std::filesystem::path folder = std::filesystem::path(path).parent_path();
-  if (folder.empty()) return true;
-  std::error_code ec;
-  std::filesystem::create_directories(folder, ec);
-  if (ec) return fail(error, folder.string() + ": " + ec.message());
-  return true;
 }
 
 }  // namespace

@@ -1,8 +1,6 @@
 #include <windows.h>
 
 #include <cstdlib>
-#include <filesystem>
-#include <system_error>
 
 #include "platform/history_file.h"
 #include "platform/win32/spti_aspi.h"
@@ -13,15 +11,6 @@ namespace {
 bool fail(std::string* error, const std::string& text) {
   if (error != nullptr) *error = text;
   return false;
-}
-
-bool make_folder_of(const std::string& path, std::string* error) {
-  const std::filesystem::path folder = std::filesystem::path(path).parent_path();
-  if (folder.empty()) return true;
-  std::error_code ec;
-  std::filesystem::create_directories(folder, ec);
-  if (ec) return fail(error, folder.string() + ": " + ec.message());
-  return true;
 }
 
 HANDLE open_for_append(const std::string& path) {
