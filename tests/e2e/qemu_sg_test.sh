@@ -10,9 +10,8 @@
 # Usage: qemu_sg_test.sh FWLOAD_CLI FWGEN
 set -euo pipefail
 cli=$(realpath "$1") fwgen=$(realpath "$2")
-kernel=$(find /boot -maxdepth 1 -name 'vmlinuz-*' | sort -V | tail -n 1)
-[ -n "$kernel" ] || { echo "qemu_sg: no kernel in /boot (package linux-image-amd64)"; exit 1; }
-version=${kernel#/boot/vmlinuz-}
+. "$(dirname "$0")/lib/guest.sh"
+guest_kernel
 work=$(mktemp -d)
 trap '[ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
 root=$work/root
@@ -22,20 +21,6 @@ cp "$cli" "$root/bin/fwload-cli"
 "$fwgen" --model 5 -o "$root/five.mot"
 
 # The two modules and what they need, each after its dependencies.
-order=()
-add_module() {
-  local m=$1 d
-  for d in $(modinfo -k "$version" -F depends "$m" | tr ',' ' '); do add_module "$d"; done
-  for d in "${order[@]}"; do [ "$d" = "$m" ] && return; done
-  order+=("$m")
-  local file
-  file=$(modinfo -k "$version" -n "$m")
-  case $file in
-    *.xz) xz -dc "$file" >"$root/modules/$m.ko" ;;
-    *.zst) zstd -qdc "$file" >"$root/modules/$m.ko" ;;
-    *) cp "$file" "$root/modules/$m.ko" ;;
-  esac
-}
 add_module sg
 add_module scsi_debug
 
@@ -48,7 +33,7 @@ export PATH=/bin
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
-for m in ${order[*]}; do
+for m in ${module_order[*]}; do
   if [ \$m = scsi_debug ]; then
     insmod /modules/\$m.ko ptype=6 'inq_vendor="ORVEL   "' 'inq_product="HV Scanner 3600 "' inq_rev=2.10
   else

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <functional>
@@ -130,6 +131,14 @@ class MemoryFileSystem : public FileSystem {
   std::string system_directory() override { return system_dir; }
   char path_separator() const override { return separator; }
 };
+
+// FWLOAD_TIME_FACTOR (a whole number, 1 when not set): how many times longer the tests' time
+// bounds are on a slow machine (a guest under software emulation).
+inline int time_factor() {
+  const char* value = std::getenv("FWLOAD_TIME_FACTOR");
+  const int factor = value != nullptr ? std::atoi(value) : 1;
+  return factor >= 1 && factor <= 100 ? factor : 1;
+}
 
 // A folder of its own under the system's temporary folder, removed afterwards.
 class TempDir {

@@ -212,7 +212,7 @@ class FakeSpti : public SptiSystem, public std::enable_shared_from_this<FakeSpti
 
 // Whether `done` holds within five seconds (a request's thread lets go of its port last).
 bool soon(const std::function<bool()>& done) {
-  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  const auto deadline = std::chrono::steady_clock::now() + 5s * test::time_factor();
   while (!done() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(1ms);
   return done();
 }
@@ -343,7 +343,7 @@ TEST_F(Spti, AnAbandonedRequestWritesNothingLater) {
     p.sptd.SenseInfoLength = 18;
     return true;
   };
-  scsi.request_bound_limit = 30ms;
+  scsi.request_bound_limit = 30ms * test::time_factor();
   std::uint8_t buffer[32] = {};
   ScsiRequestBlock* const block = &scsi.command_block->block;
   EXPECT_EQ(read_data(scsi, io, 3, sizeof buffer, buffer), 0x102);
@@ -369,7 +369,7 @@ TEST_F(Spti, AHungRequestHoldsUpNoOtherOnItsPort) {
     return (p.sptd.Cdb[0] == 0x12 && p.sptd.TargetId == 1) ||
            (p.sptd.Cdb[0] == 0x3B && p.sptd.DataTransferLength > 0 && blocks++ == 0);
   };
-  scsi.request_bound_limit = 300ms;
+  scsi.request_bound_limit = 300ms * test::time_factor();
   FirmwareState file;
   open_model(5, file);
   EXPECT_EQ(download_over_scsi(scsi, io, file, 0), 1);

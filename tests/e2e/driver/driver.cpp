@@ -9,6 +9,8 @@
 //   wait-text ID TEXT    wait until the text of control ID begins with TEXT (or with one of
 //                        several texts separated by "|")
 //   enabled ID...        print whether the controls are enabled
+//   wait-enabled ID      wait until control ID of the target is enabled (a command from a
+//                        disabled control is ignored: the program is busy)
 //   visible ID...        print whether the controls are visible
 //   checked ID...        print whether the buttons are checked
 //   command ID           post WM_COMMAND ID to the target
@@ -29,6 +31,8 @@
 //
 // Every message box the program shows is printed as "box: CAPTION: TEXT" when it appears and
 // dismissed. A wait that times out prints "timeout: ..." and ends the driver with status 3.
+// FWLOAD_TIME_FACTOR=N (a whole number) makes every wait and sleep N times as long, for a slow
+// machine (a guest under software emulation).
 #include <windows.h>
 
 #include <cstdio>
@@ -140,7 +144,15 @@ void sweep_boxes() {
   std::exit(3);
 }
 
-DWORD g_wait_ms = kWaitMs;  // "timeout MS" changes it for the waits that follow
+// FWLOAD_TIME_FACTOR, 1 when it is not set.
+DWORD time_factor() {
+  char value[16] = {};
+  const DWORD n = GetEnvironmentVariableA("FWLOAD_TIME_FACTOR", value, sizeof value);
+  const int factor = n > 0 && n < sizeof value ? std::atoi(value) : 1;
+  return factor >= 1 && factor <= 100 ? static_cast<DWORD>(factor) : 1;
+}
+const DWORD g_factor = time_factor();
+DWORD g_wait_ms = kWaitMs * g_factor;  // "timeout MS" changes it for the waits that follow
 
 // Waits until `done` holds, recording message boxes meanwhile.
 template <typename Done>
@@ -272,6 +284,12 @@ void run(const std::string& line) {
                                           : SendMessageA(c, BM_GETCHECK, 0, 0) == BST_CHECKED;
       say(verb + " " + std::to_string(id) + ": " + (on ? "1" : "0"));
     }
+  } else if (verb == "wait-enabled") {
+    const int id = std::atoi(rest.c_str());
+    wait_for("enabled " + rest, [&] {
+      HWND c = control(id);
+      return c != nullptr && IsWindowEnabled(c) != FALSE;
+    });
   } else if (verb == "command") {
     const int id = std::atoi(rest.c_str());
     PostMessageA(g_target, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
@@ -316,9 +334,9 @@ void run(const std::string& line) {
     wait_for("message box", [] { return g_boxes_seen > g_boxes_claimed; });
     ++g_boxes_claimed;
   } else if (verb == "timeout") {
-    g_wait_ms = static_cast<DWORD>(std::atoi(rest.c_str()));
+    g_wait_ms = static_cast<DWORD>(std::atoi(rest.c_str())) * g_factor;
   } else if (verb == "sleep") {
-    const DWORD ms = static_cast<DWORD>(std::atoi(rest.c_str()));
+    const DWORD ms = static_cast<DWORD>(std::atoi(rest.c_str())) * g_factor;
     const DWORD start = GetTickCount();
     wait_for(
         "sleep", [&] { return GetTickCount() - start >= ms; }, ms + 1000);
