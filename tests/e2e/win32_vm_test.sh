@@ -56,9 +56,11 @@ step() {  # NAME COMMAND...: output in NAME.log, exit status in NAME.rc, seconds
   echo \$? >"$run/\$name.rc"
   echo "\$name \$((\$(date +%s) - start))" >>"$run/times"
 }
-# The prefix: the one kept from an earlier run (written copy-on-write), or a new one, kept.
+# The prefix: a copy in memory of the one kept from an earlier run (read over the share once,
+# not at every turn), or a new one, kept.
 if [ -f "$cache/prefix/system.reg" ]; then
-  export FWLOAD_WINEPREFIX="$cache/prefix"
+  step prefix cp -a "$cache/prefix" /tmp/prefix
+  export FWLOAD_WINEPREFIX=/tmp/prefix
 else
   export FWLOAD_WINEPREFIX=/tmp/prefix
   step prefix scripts/lib/wine-run cmd /c exit
@@ -97,6 +99,7 @@ o=trans=virtio,version=9p2000.L,msize=512000
 mount -t 9p -o \$o,ro,cache=loose host /host
 mount -t 9p -o \$o,ro,cache=loose i386 /i386
 mount -t 9p -o \$o share /share
+# The tmpfs takes every write, /tmp's too (the checkout may be there).
 mount -t tmpfs -o size=6g tmpfs /rw
 mkdir -p /rw/upper /rw/work
 mount -t overlay overlay -o lowerdir=/i386:/host,upperdir=/rw/upper,workdir=/rw/work /newroot
@@ -106,7 +109,6 @@ mount -t devtmpfs devtmpfs /newroot/dev
 mkdir -p /newroot/dev/pts /newroot/dev/shm
 mount -t devpts devpts /newroot/dev/pts
 mount -t tmpfs tmpfs /newroot/dev/shm
-mount -t tmpfs -o size=2g tmpfs /newroot/tmp
 mount --bind /share /newroot$run
 echo "== guest up"
 chroot /newroot /bin/bash $run/guest.sh
