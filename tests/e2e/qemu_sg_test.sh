@@ -27,12 +27,7 @@ add_module scsi_debug
 printf 'root:x:0:0::/:/bin/sh\ntech:x:1000:1000::/tmp:/bin/sh\n' >"$root/etc/passwd"
 printf 'root:x:0:\ndisk:x:6:\ntech:x:1000:\n' >"$root/etc/group"
 cat >"$root/init" <<EOF
-#!/bin/busybox sh
-/bin/busybox --install -s /bin
-export PATH=/bin
-mount -t proc proc /proc
-mount -t sysfs sysfs /sys
-mount -t devtmpfs devtmpfs /dev
+$guest_init_head
 for m in ${module_order[*]}; do
   if [ \$m = scsi_debug ]; then
     insmod /modules/\$m.ko ptype=6 'inq_vendor="ORVEL   "' 'inq_product="HV Scanner 3600 "' inq_rev=2.10

@@ -88,12 +88,7 @@ cp /bin/busybox "$root/bin/busybox"
 guest_kernel
 for m in virtio_pci 9pnet_virtio 9p overlay; do add_module "$m"; done
 cat >"$root/init" <<EOF
-#!/bin/busybox sh
-/bin/busybox --install -s /bin
-export PATH=/bin
-mount -t proc proc /proc
-mount -t sysfs sysfs /sys
-mount -t devtmpfs devtmpfs /dev
+$guest_init_head
 for m in ${module_order[*]}; do insmod /modules/\$m.ko; done
 o=trans=virtio,version=9p2000.L,msize=512000
 mount -t 9p -o \$o,ro,cache=loose host /host

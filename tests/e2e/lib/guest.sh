@@ -28,3 +28,11 @@ add_module() {
     *) cp "$file" "$root/modules/$m.ko" ;;
   esac
 }
+
+# The first lines of every guest's /init: busybox's applets, and the kernel's file systems.
+guest_init_head='#!/bin/busybox sh
+/bin/busybox --install -s /bin
+export PATH=/bin
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev'
