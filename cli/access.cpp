@@ -73,7 +73,7 @@ int scsi_access(const CliArgs& args, CliEnv& env, ScsiAccess& access) {
 
 void prepare_scsi_state(ScsiState& scsi, const CliArgs& args) {
   apply_request_bound_setting(scsi, std::getenv("FWLOAD_REQUEST_BOUND_MS"));
-  scsi.search_only = args.target;
+  scsi.search_only = args.target();
 }
 
 }  // namespace fwload

@@ -149,7 +149,6 @@ CliParse parse_cli_args(std::span<const std::string_view> args) {
       }
       const auto address =
           std::make_pair(static_cast<std::uint8_t>(adapter), static_cast<std::uint8_t>(target));
-      if (!p.args.target) p.args.target = address;
       if (std::find(p.args.targets.begin(), p.args.targets.end(), address) ==
           p.args.targets.end()) {
         p.args.targets.push_back(address);
@@ -157,7 +156,6 @@ CliParse parse_cli_args(std::span<const std::string_view> args) {
       ++targets_given;
     } else if (name == "--serial") {
       if (!take_value()) return usage_error("option --serial needs a value");
-      if (!serial_given) p.args.serial = std::string(value);
       if (std::find(p.args.serials.begin(), p.args.serials.end(), value) == p.args.serials.end()) {
         p.args.serials.emplace_back(value);
       }
@@ -312,7 +310,7 @@ CliParse parse_cli_args(std::span<const std::string_view> args) {
   }
   const bool scsi_command = p.args.command == C::Transfer || p.args.command == C::Info ||
                             p.args.command == C::SetDefault || p.args.command == C::SerialNumber;
-  if (p.args.target && (!scsi_command || (serial_given && !transfer))) {
+  if (targets_given > 0 && (!scsi_command || (serial_given && !transfer))) {
     return usage_error(std::string(command) + " takes no --target");
   }
   if (p.args.route != AspiRoute::FirstThatWorks &&

@@ -34,12 +34,10 @@ struct CliArgs {
   bool post = false;          // --post: a unit file goes to the post-imprinter
   // --emulate MODEL[:FAULT,...], once per emulated scanner: instead of the real bus.
   std::vector<std::string> emulate;
-  // --target A:T: only that adapter and target are asked (the first one given; transfer
-  // takes several, all in `targets`, each once).
-  std::optional<std::pair<std::uint8_t, std::uint8_t>> target;
+  // Every --target A:T, each once (only a transfer takes more than one).
   std::vector<std::pair<std::uint8_t, std::uint8_t>> targets;
-  std::string serial;  // --serial PORT: the serial line instead of SCSI (the first one given)
-  std::vector<std::string> serials;  // transfer: every --serial PORT, each once
+  // Every --serial PORT, each once (only a transfer takes more than one).
+  std::vector<std::string> serials;
   bool all = false;                  // transfer --all: every supported scanner on the SCSI bus
   bool verify = false;               // transfer --verify: a transfer not verified counts as failed
   std::string log;  // transfer, history --log FILE: the history file (default: the platform's)
@@ -50,6 +48,14 @@ struct CliArgs {
   // --aspi / --spti: Windows' ASPI manager or its SCSI pass-through only, instead of the first
   // that works.
   AspiRoute route = AspiRoute::FirstThatWorks;
+
+  // The one --target of a scanner command: only that adapter and target are asked.
+  std::optional<std::pair<std::uint8_t, std::uint8_t>> target() const {
+    if (targets.empty()) return std::nullopt;
+    return targets.front();
+  }
+  // The one --serial PORT of info: that line instead of SCSI ("" when none).
+  std::string serial() const { return serials.empty() ? std::string() : serials.front(); }
 };
 
 struct CliParse {

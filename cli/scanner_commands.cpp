@@ -19,13 +19,6 @@
 namespace fwload {
 namespace {
 
-// An INQUIRY text without its blank padding.
-std::string trimmed(std::string_view text) {
-  std::string out(text);
-  out.erase(out.find_last_not_of(' ') + 1);
-  return out;
-}
-
 // What every scanner command sets up: the SCSI access (the platform's manager or --emulate),
 // the console with the one-second tick and Ctrl-C counted, and the SCSI state with the
 // command's choices.
@@ -77,9 +70,9 @@ int info(const CliArgs& args, CliEnv& env) {
   }
   ScannerRows rows;
   std::string manager;  // which SCSI manager answered, when one did
-  if (!args.serial.empty()) {
+  if (!args.serials.empty()) {
     SerialState serial;
-    SerialIo io{ui, env.serial, timer, PortList{0, {args.serial}}};
+    SerialIo io{ui, env.serial, timer, PortList{0, {args.serial()}}};
     rows = ReadScannerInfoSerial(serial, io);
   } else {
     ScsiIo io = session.io();

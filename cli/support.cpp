@@ -59,6 +59,12 @@ std::string file_sha256(FileSystem& fs, const std::string& path) {
   return sha256_hex(bytes);
 }
 
+std::string trimmed(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  return std::string(text.substr(first, text.find_last_not_of(' ') - first + 1));
+}
+
 void print_row(CliEnv& env, const std::string& label, const std::string& value) {
   if (label.empty()) return;
   std::fprintf(env.out, "%s %s\n", label.c_str(), value.c_str());

@@ -25,6 +25,8 @@ std::string absolute_path(const std::string& path);
 bool open_for_cli(FirmwareState& state, FirmwareIo& io, ConsoleUi& ui, const std::string& path);
 // The SHA-256 of the file's bytes as they are on disk ("" when it cannot be read whole).
 std::string file_sha256(FileSystem& fs, const std::string& path);
+// A scanner's text (INQUIRY field, serial number, unit name) without its blank padding.
+std::string trimmed(std::string_view text);
 // "LABEL VALUE" on standard output (nothing for an empty label).
 void print_row(CliEnv& env, const std::string& label, const std::string& value);
 

@@ -212,7 +212,7 @@ int transfer(const CliArgs& args, CliEnv& env) {
   for (const JobSpec& j : jobs) {
     const std::string label =
         j.route == JobSpec::Route::Serial ? j.port
-        : j.address ? std::to_string(j.address->first) + ":" + std::to_string(j.address->second)
+        : j.address ? address_text(j.address->first, j.address->second)
                     : "scsi";
     consoles.push_back(std::make_unique<JobUi>(board, board.add(label), env.err));
     consoles.back()->set_activity("Trans File");

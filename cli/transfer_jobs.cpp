@@ -1,9 +1,11 @@
 #include "cli/transfer_jobs.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 
+#include "cli/support.h"
 #include "res/string_table.h"
 #include "scsi/commands.h"
 #include "scsi/discovery.h"
@@ -60,51 +62,29 @@ std::string label_of(const std::string& key) {
   return key;
 }
 
-std::string trimmed(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  const std::size_t last = text.find_last_not_of(' ');
-  return std::string(text.substr(first, last - first + 1));
-}
-
 // UTC as 2026-12-09T10:27:10Z, without the C library's shared time buffer.
 std::string utc_now() {
-  const auto now = std::chrono::system_clock::now();
-  const long long seconds =
-      std::chrono::duration_cast<std::chrono::seconds>(now.time_since_epoch()).count();
-  long long days = seconds / 86400;
-  long long rest = seconds % 86400;
-  if (rest < 0) {
-    rest += 86400;
-    --days;
-  }
-  // Days since 1970-01-01 to a civil date (proleptic Gregorian).
-  days += 719468;
-  const long long era = (days >= 0 ? days : days - 146096) / 146097;
-  const long long doe = days - era * 146097;
-  const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const long long mp = (5 * doy + 2) / 153;
-  const long long day = doy - (153 * mp + 2) / 5 + 1;
-  const long long month = mp < 10 ? mp + 3 : mp - 9;
-  const long long year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+  using namespace std::chrono;
+  const auto now = floor<seconds>(system_clock::now());
+  const auto today = floor<days>(now);
+  const year_month_day date{today};
+  const hh_mm_ss time{now - today};
   char text[32];
-  std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lldZ", year, month, day,
-                rest / 3600, rest / 60 % 60, rest % 60);
+  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
+                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+                static_cast<int>(time.seconds().count()));
   return text;
-}
-
-std::string address_text(const ScsiState& scsi) {
-  return std::to_string(scsi.host_adapter_id) + ":" + std::to_string(scsi.target_id);
 }
 
 // Compares the file's unit row after the transfer with the file's version.
 void verify(JobOutcome& out, const FirmwareState& file, bool serial, bool post) {
-  const std::vector<std::string> keys = unit_row_keys(file.FirmwareTargetCode, serial, post);
+  // The first of the unit's rows that the scanner reports.
   std::string key;
-  for (const std::string& k : keys) {
-    for (const auto& [row, value] : out.after) {
-      if (key.empty() && row == k) key = k;
+  for (const std::string& k : unit_row_keys(file.FirmwareTargetCode, serial, post)) {
+    if (std::any_of(out.after.begin(), out.after.end(), [&](const auto& r) { return r.first == k; })) {
+      key = k;
+      break;
     }
   }
   auto value_of = [&](const VersionRows& rows) {
@@ -203,7 +183,7 @@ JobOutcome run_scsi_job(const JobSpec& spec, const JobContext& c, ConsoleUi& ui,
     return out;
   }
   out.found = true;
-  out.address = address_text(scsi);
+  out.address = address_text(scsi.host_adapter_id, scsi.target_id);
   out.vendor = trimmed(scsi.scanner_vendor.view());
   out.product = trimmed(scsi.scanner_product.view());
   ui.set_scanner(out.address, out.product);
@@ -335,6 +315,10 @@ JobOutcome run_serial_job(const JobSpec& spec, const JobContext& c, ConsoleUi& u
 
 }  // namespace
 
+std::string address_text(std::uint8_t adapter, std::uint8_t target) {
+  return std::to_string(adapter) + ":" + std::to_string(target);
+}
+
 const char* result_name(JobResult result) {
   switch (result) {
     case JobResult::Verified:
@@ -380,7 +364,7 @@ JobOutcome run_job(const JobSpec& spec, const JobContext& c, ConsoleUi& ui) {
   JobOutcome out;
   out.time = utc_now();
   if (spec.address) {
-    out.address = std::to_string(spec.address->first) + ":" + std::to_string(spec.address->second);
+    out.address = address_text(spec.address->first, spec.address->second);
   }
   const auto start = std::chrono::steady_clock::now();
   // The download notes which buffer the image went to: each job has its own copy.

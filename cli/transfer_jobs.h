@@ -27,6 +27,9 @@ struct JobSpec {
   bool skip_unsuitable = false;  // found by --all: a scanner the file does not suit is skipped
 };
 
+// A SCSI scanner's address as the command line names it: "A:T".
+std::string address_text(std::uint8_t adapter, std::uint8_t target);
+
 enum class JobResult { Verified, Transferred, Skipped, Refused, Failed, Interrupted, DryRun };
 // "verified", "transferred", ... as the history and the summary name them.
 const char* result_name(JobResult result);

@@ -3,8 +3,6 @@
 #include <bcrypt.h>
 
 #include <algorithm>
-#include <array>
-#include <cstdio>
 #include <vector>
 
 #include "platform/sha256.h"
@@ -13,13 +11,12 @@ namespace fwload {
 
 // CNG's provider, a hash object, data in pieces that fit a ULONG, the digest. (BCryptHash,
 // the one-call form, needs Windows 10.)
-std::string sha256_hex(std::span<const std::uint8_t> bytes) {
+bool sha256(std::span<const std::uint8_t> bytes, Sha256Digest& digest) {
   BCRYPT_ALG_HANDLE algorithm = nullptr;
   if (!BCRYPT_SUCCESS(
           BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
-    return {};
+    return false;
   }
-  std::array<UCHAR, 32> digest{};
   bool ok = false;
   DWORD object_length = 0;
   ULONG got = 0;
@@ -44,14 +41,7 @@ std::string sha256_hex(std::span<const std::uint8_t> bytes) {
     }
   }
   BCryptCloseAlgorithmProvider(algorithm, 0);
-  if (!ok) return {};
-  std::string hex;
-  for (UCHAR b : digest) {
-    char pair[3];
-    std::snprintf(pair, sizeof pair, "%02x", static_cast<unsigned>(b));
-    hex += pair;
-  }
-  return hex;
+  return ok;
 }
 
 }  // namespace fwload

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <ctime>
 #include <set>
 #include <sstream>
 #include <string>
@@ -19,6 +20,14 @@ std::vector<Json> records(const std::string& file) {
   std::istringstream lines(read_file(file));
   for (std::string line; std::getline(lines, line);) out.push_back(Json::parse(line));
   return out;
+}
+
+// The time now as the C library writes it in UTC, ISO 8601: a peer for the records' time.
+std::string utc_now() {
+  const std::time_t now = std::time(nullptr);
+  char text[32] = {};
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&now));
+  return text;
 }
 
 const std::set<std::string> kRecordKeys = {
@@ -71,7 +80,9 @@ TEST_F(Gang, AllTargetsAndStaleVersions) {
   // --target on a 3600 and the 2600: one verified, one refused with nothing sent to it.
   args = bench();
   args.insert(args.end(), {"--target", "0:3", "--target", "1:5", "--target", "0:3", "--json"});
+  const std::string started = utc_now();
   r = transfer(args);
+  const std::string ended = utc_now();
   EXPECT_EQ(r.exit_code, 1) << r.err;
   const Json summary = Json::parse(r.out);
   ASSERT_EQ(summary["jobs"].size(), 2u) << r.out;
@@ -86,6 +97,9 @@ TEST_F(Gang, AllTargetsAndStaleVersions) {
     EXPECT_EQ(keys, kRecordKeys) << record.dump();
     EXPECT_EQ(record["file"], path("new.mot"));
     EXPECT_EQ(record["file_version"], "1.10");
+    // ISO 8601 strings in UTC sort as the times they name.
+    const std::string time = record["time"].get<std::string>();
+    EXPECT_TRUE(started <= time && time <= ended) << started << " " << time << " " << ended;
   }
   const Json& refused = lines[0]["result"] == "refused" ? lines[0] : lines[1];
   EXPECT_EQ(refused["message"],

@@ -49,7 +49,7 @@ TEST(CliArgs, EmulateHelpNeedsNoCommand) {
                               "hvs2600:adapter=1", "--target", "1:3"});
   ASSERT_TRUE(two.error.empty()) << two.error;
   EXPECT_EQ(two.args.emulate.size(), 2u);
-  EXPECT_EQ(two.args.target, std::make_pair(std::uint8_t{1}, std::uint8_t{3}));
+  EXPECT_EQ(two.args.target(), std::make_pair(std::uint8_t{1}, std::uint8_t{3}));
   // The Windows manager to use, for the commands that go over SCSI.
   EXPECT_EQ(parse({"scan", "--spti", "--spti"}).args.route, AspiRoute::PassThrough);
   EXPECT_EQ(parse({"transfer", "a.mot", "--aspi"}).args.route, AspiRoute::AspiManager);
