@@ -53,9 +53,14 @@ std::string win_path(const fs::path& p) {
   return s;
 }
 
-std::string prefix() {
-  const char* own = std::getenv("FWLOAD_WINEPREFIX");
-  return own != nullptr ? own : kSource + "/build/wineprefix";
+// The prefix wine-run uses (FWLOAD_WINEPREFIX, or one per Wine architecture), asked once.
+const std::string& prefix() {
+  static const std::string path = [] {
+    std::string out = run({kSource + "/scripts/lib/wine-prefix"}).out;
+    while (!out.empty() && out.back() == '\n') out.pop_back();
+    return out;
+  }();
+  return path;
 }
 
 // One Wine server for the whole run: each program then starts in a second instead of bringing

@@ -10,16 +10,16 @@
 # come back through a writable share; a guest that does not boot or hangs is a failure with its
 # console log.
 #
-# Where the kernel runs 32-bit programs the other Windows tests run the 32-bit build already:
-# skipped (exit 77) unless FWLOAD_WIN32_VM=1. The win32 Wine prefix is made once (some four
+# Where 32-bit Wine runs here (scripts/lib/wine-arch) the other Windows tests run the 32-bit
+# build already: skipped (exit 77) unless FWLOAD_WIN32_VM=1. The win32 Wine prefix is made once (some four
 # minutes under emulation) and kept in build/win32-vm/prefix.
 # Usage: win32_vm_test.sh NATIVE_BUILD WIN32_BUILD
 set -euo pipefail
 native=$(cd "$1" && pwd) win32=$(cd "$2" && pwd)
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 if [ "$("$ROOT/scripts/lib/wine-arch")" = win32 ] && [ "${FWLOAD_WIN32_VM:-}" != 1 ]; then
-  echo "win32_vm: skipped: this kernel runs 32-bit programs, and the Windows tests run the" \
-    "32-bit build here already (FWLOAD_WIN32_VM=1 runs the guest all the same)"
+  echo "win32_vm: skipped: 32-bit Wine runs here, and the Windows tests run the" \
+    "32-bit build already (FWLOAD_WIN32_VM=1 runs the guest all the same)"
   exit 77
 fi
 # How many times longer than on this machine the tests' waits and bounds are in the guest.

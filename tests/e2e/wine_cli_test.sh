@@ -11,7 +11,8 @@ trap 'echo "wine_cli_test.sh:$LINENO: exit $? from: $BASH_COMMAND" >&2' ERR
 # One Wine server for the whole script (as the dialog tests keep one): without it each program
 # starts a server and its services, which hold the output pipe until that server ends, and the
 # next program meets a server on its way out.
-export WINEPREFIX=${FWLOAD_WINEPREFIX:-$ROOT/build/wineprefix}
+WINEPREFIX=$("$ROOT/scripts/lib/wine-prefix")
+export WINEPREFIX
 "$ROOT/scripts/lib/wine-run" cmd /c exit </dev/null >/dev/null 2>&1
 wineserver -k || true
 wineserver -w
