@@ -27,10 +27,10 @@ int identify(const CliArgs& args, CliEnv& env) {
   ConsoleUi ui(env.err, env.err_is_terminal);
   FirmwareIo io{ui, env.profile, env.fs};
   FirmwareState state;
-  if (!open_for_cli(state, io, ui, absolute_path(args.file))) return kExitFailure;
+  // The digest of the bytes read, to compare with one its supplier publishes.
+  std::string sha256;
+  if (!open_for_cli(state, io, ui, absolute_path(args.file), &sha256)) return kExitFailure;
   ui.end_progress_line();
-  // The file as it is on disk, to compare with a digest its supplier publishes.
-  const std::string sha256 = file_sha256(env.fs, absolute_path(args.file));
   if (args.json) {
     const Json object = {{"file", json_text(absolute_path(args.file))},
                          {"scanner_name", json_text(state.scanner_name)},

@@ -27,7 +27,9 @@ std::string history_path(const CliArgs& args);
 Json transfer_record(const JobOutcome& job, const FileFacts& file);
 
 // Appends the record; on failure a warning on standard error, and the transfer's result stays.
-void append_record(CliEnv& env, const std::string& path, const Json& record);
+// A record longer than the history's line bound has its longest texts cut, listed in "cut",
+// with a warning.
+void append_record(CliEnv& env, const std::string& path, Json record);
 
 // fwload-cli history.
 int history(const CliArgs& args, CliEnv& env);

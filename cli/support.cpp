@@ -3,7 +3,6 @@
 #include <filesystem>
 #include <limits>
 #include <system_error>
-#include <vector>
 
 #include "firmware/messages.h"
 #include "platform/sha256.h"
@@ -14,6 +13,8 @@ namespace {
 // The tool's own text for a file in which no scanner family mark was found (the dialog
 // program shows nothing in that case).
 constexpr std::string_view kUnknownFirmware = "Unknown firmware file !";
+// When the system's library cannot make the digest that names the file in the history.
+constexpr std::string_view kNoDigest = "The file's SHA-256 could not be computed !";
 
 }  // namespace
 
@@ -29,40 +30,54 @@ std::string absolute_path(const std::string& path) {
   return ec ? path : p.string();
 }
 
-// Opens FILE as the dialog program opens a file named on its command line, with the extension
-// accepted in any case and no length limit on the path.
-bool open_for_cli(FirmwareState& state, FirmwareIo& io, ConsoleUi& ui, const std::string& path) {
+bool open_for_cli(FirmwareState& state, FirmwareIo& io, ConsoleUi& ui, const std::string& path,
+                  std::string* sha256) {
   ui.set_activity("Open File");
   std::string command_line = path;
   OpenOptions options;
   options.parse_switches = false;
   options.any_case_extension = true;
   options.max_command_line = std::numeric_limits<std::size_t>::max();
-  if (open_firmware_file(state, io, command_line, options) == 1) return true;
-  if (state.open_failure == OpenFailure::Identify) {
-    ui.message_box(msg::kFileOpenError, kUnknownFirmware, false);
+  bool hashed = false;
+  if (sha256 != nullptr) {
+    options.file_bytes = [&](std::span<const std::uint8_t> bytes) {
+      *sha256 = sha256_hex(bytes);
+      hashed = true;
+    };
   }
-  return false;
+  if (open_firmware_file(state, io, command_line, options) != 1) {
+    if (state.open_failure == OpenFailure::Identify) {
+      ui.message_box(msg::kFileOpenError, kUnknownFirmware, false);
+    }
+    return false;
+  }
+  if (sha256 != nullptr && (!hashed || sha256->empty())) {
+    ui.end_progress_line();
+    ui.message_box(msg::kFileOpenError, kNoDigest, false);
+    return false;
+  }
+  return true;
 }
 
-std::string file_sha256(FileSystem& fs, const std::string& path) {
-  std::unique_ptr<InputFile> in = fs.open_read(path);
-  if (!in) return {};
-  std::vector<std::uint8_t> bytes;
-  std::vector<std::uint8_t> piece(64 * 1024);
-  for (;;) {
-    const std::size_t n = in->read(piece);
-    bytes.insert(bytes.end(), piece.begin(), piece.begin() + static_cast<std::ptrdiff_t>(n));
-    if (n < piece.size()) break;
+std::string windows_port_name(std::string_view port) {
+  if (port.size() > 4 && (port.substr(0, 4) == "\\\\.\\" || port.substr(0, 4) == "//./")) {
+    port.remove_prefix(4);
   }
-  if (bytes.size() != in->size()) return {};
-  return sha256_hex(bytes);
+  std::string name(port);
+  for (char& c : name) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return name;
 }
 
-std::string trimmed(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  return std::string(text.substr(first, text.find_last_not_of(' ') - first + 1));
+std::string canonical_port_name(const std::string& port) {
+#ifdef _WIN32
+  return windows_port_name(port);
+#else
+  std::error_code ec;
+  const std::filesystem::path resolved = std::filesystem::canonical(port, ec);
+  return ec ? port : resolved.string();
+#endif
 }
 
 void print_row(CliEnv& env, const std::string& label, const std::string& value) {

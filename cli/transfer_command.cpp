@@ -30,7 +30,11 @@ std::vector<JobSpec> named_jobs(const CliArgs& args) {
     j.address = address;
     jobs.push_back(j);
   }
+  std::vector<std::string> ports;  // by canonical name: one line named twice is one job
   for (const std::string& port : args.serials) {
+    const std::string canonical = canonical_port_name(port);
+    if (std::find(ports.begin(), ports.end(), canonical) != ports.end()) continue;
+    ports.push_back(canonical);
     JobSpec j;
     j.route = JobSpec::Route::Serial;
     j.port = port;
@@ -77,6 +81,12 @@ int exit_status(const std::vector<JobOutcome>& outcomes, bool verify) {
     return kExitFailure;
   }
   return kExitOk;
+}
+
+// Whether a job loaded its scanner, or would have (a dry run).
+bool took_file(const JobOutcome& o) {
+  return o.result == JobResult::Verified || o.result == JobResult::Transferred ||
+         o.result == JobResult::DryRun;
 }
 
 std::string result_text(const JobOutcome& o) {
@@ -179,9 +189,8 @@ int transfer(const CliArgs& args, CliEnv& env) {
   FileFacts facts;
   facts.path = absolute_path(args.file);
   facts.state = &state;
-  if (!open_for_cli(state, io, ui, facts.path)) return kExitFailure;
+  if (!open_for_cli(state, io, ui, facts.path, &facts.sha256)) return kExitFailure;
   ui.end_progress_line();
-  facts.sha256 = file_sha256(env.fs, facts.path);
   ui.set_activity("Trans File");
 
   // One manager for every SCSI job of the run.
@@ -194,14 +203,16 @@ int transfer(const CliArgs& args, CliEnv& env) {
     std::fprintf(env.err, "fwload-cli: no supported scanner on the SCSI bus\n");
     return kExitFailure;
   }
-  const JobContext context{args, env, state, &scsi, !args.emulate.empty(), jobs.size() == 1};
+  // One job shown as text reports as fwload-cli always has; --json prints only its document.
+  JobContext context{
+      args, env, state, &scsi, !args.emulate.empty(), jobs.size() == 1 && !args.json, nullptr};
   auto record = [&](const JobOutcome& o) {
     if (o.found && o.result != JobResult::DryRun && o.result != JobResult::Skipped) {
       append_record(env, log, transfer_record(o, facts));
     }
   };
 
-  if (context.single && !args.json) {
+  if (context.single) {
     const JobOutcome outcome = run_job(jobs[0], context, ui);
     record(outcome);
     return report_single(env, ui, outcome, state, args.verify);
@@ -210,10 +221,9 @@ int transfer(const CliArgs& args, CliEnv& env) {
   GangBoard board(env.err, env.err_is_terminal && !args.json);
   std::vector<std::unique_ptr<JobUi>> consoles;
   for (const JobSpec& j : jobs) {
-    const std::string label =
-        j.route == JobSpec::Route::Serial ? j.port
-        : j.address ? address_text(j.address->first, j.address->second)
-                    : "scsi";
+    const std::string label = j.route == JobSpec::Route::Serial ? j.port
+                              : j.address ? address_text(j.address->first, j.address->second)
+                                          : "scsi";
     consoles.push_back(std::make_unique<JobUi>(board, board.add(label), env.err));
     consoles.back()->set_activity("Trans File");
     if (env.catch_interrupts != nullptr) consoles.back()->set_interrupts(&env.catch_interrupts());
@@ -236,7 +246,14 @@ int transfer(const CliArgs& args, CliEnv& env) {
     print_summary(env, outcomes);
   }
   if (std::fflush(env.out) != 0) return kExitFailure;
-  return exit_status(outcomes, args.verify);
+  const int status = exit_status(outcomes, args.verify);
+  // --all that loaded no scanner: a script must not take it for a file that went in.
+  if (args.all && status == kExitOk && std::none_of(outcomes.begin(), outcomes.end(), took_file)) {
+    std::fprintf(env.err, "fwload-cli: --all: no scanner took %s (%zu found, none it suits)\n",
+                 args.file.c_str(), outcomes.size());
+    return kExitFailure;
+  }
+  return status;
 }
 
 }  // namespace fwload

@@ -16,53 +16,11 @@
 #include "serial/serial.h"
 
 namespace fwload {
-namespace {
 
-// The version rows a scanner can report (info), and their keys in the history.
-struct VersionKey {
-  StringId label;
-  const char* key;
-};
-constexpr VersionKey kVersionKeys[] = {
-    {kStrMechaControlVersion, "mecha_control"},
-    {kStrPreImprinterVersion, "pre_imprinter"},
-    {kStrPostImprinterVersion, "post_imprinter"},
-    {kStrImprinterVersion, "imprinter"},
-    {kStrScsiUnitVersion, "scsi_unit"},
-    {kStrBootVersion, "boot"},
-    {kStrProgramVersion, "program"},
-    {kStrImageTableVersion, "image_table"},
-};
+const char kInterruptedBeforeSave[] =
+    "Transfer interrupted before the scanner was told to save it; it keeps its old firmware.";
+const char kSavedNotRead[] = "The firmware was saved; its versions were not read.";
 
-// Which version row tells the unit a file is for, by its model code: over SCSI (an imprinter
-// unit file by the side it went to; a scanner whose reply has one imprinter row reports it
-// there) and over the serial line (Mecha-Control and Imprinter rows only).
-struct UnitRow {
-  std::uint8_t model_code;
-  std::vector<std::string> scsi_pre, scsi_post, serial;
-};
-const std::vector<UnitRow>& unit_rows() {
-  static const std::vector<UnitRow> rows = {
-      {1, {}, {}, {}},  // TR-MM40 firmware: its scanner reports boot, program and table only
-      {2, {"scsi_unit"}, {"scsi_unit"}, {}},                         // TR-MM730, another unit
-      {3, {"imprinter"}, {"imprinter"}, {"imprinter"}},              // TR-MM730 NUMBERING
-      {4, {"mecha_control"}, {"mecha_control"}, {"mecha_control"}},  // TR-MM730 MECHA-CONTROL
-      {5, {"mecha_control"}, {"mecha_control"}, {"mecha_control"}},  // 3160 / 3600
-      {6, {"pre_imprinter", "imprinter"}, {"post_imprinter", "imprinter"}, {"imprinter"}},
-      {7, {"mecha_control"}, {"mecha_control"}, {"mecha_control"}},  // 7180 / 5170 / 2600
-      {8, {"pre_imprinter", "imprinter"}, {"post_imprinter", "imprinter"}, {"imprinter"}},
-  };
-  return rows;
-}
-
-std::string label_of(const std::string& key) {
-  for (const VersionKey& k : kVersionKeys) {
-    if (key == k.key) return std::string(table_string(k.label));
-  }
-  return key;
-}
-
-// UTC as 2026-12-09T10:27:10Z, without the C library's shared time buffer.
 std::string utc_now() {
   using namespace std::chrono;
   const auto now = floor<seconds>(system_clock::now());
@@ -77,46 +35,7 @@ std::string utc_now() {
   return text;
 }
 
-// Compares the file's unit row after the transfer with the file's version.
-void verify(JobOutcome& out, const FirmwareState& file, bool serial, bool post) {
-  // The first of the unit's rows that the scanner reports.
-  std::string key;
-  for (const std::string& k : unit_row_keys(file.FirmwareTargetCode, serial, post)) {
-    if (std::any_of(out.after.begin(), out.after.end(), [&](const auto& r) { return r.first == k; })) {
-      key = k;
-      break;
-    }
-  }
-  auto value_of = [&](const VersionRows& rows) {
-    for (const auto& [row, value] : rows) {
-      if (row == key) return value;
-    }
-    return std::string();
-  };
-  if (key.empty()) {
-    out.result = JobResult::Transferred;
-    out.verdict =
-        "Transferred, not verified: the scanner reports no version row for the "
-        "file's unit (" +
-        trimmed(file.unit_name) + ").";
-    return;
-  }
-  out.unit_before = value_of(out.before);
-  out.unit_after = value_of(out.after);
-  const std::string label = label_of(key);
-  const std::string shown = label.substr(0, label.size() - 2);  // without " :"
-  if (out.unit_after == file.file_version) {
-    out.result = JobResult::Verified;
-    out.verdict =
-        "Verified: the scanner reports " + shown + " " + out.unit_after + ", the file's version.";
-  } else {
-    out.result = JobResult::Transferred;
-    out.verdict = "Transferred, not verified: the scanner reports " + shown + " " + out.unit_after +
-                  ", not the file's " + file.file_version +
-                  "; a scanner may need switching off and on before it reports its new "
-                  "firmware (fwload-cli info then checks).";
-  }
-}
+namespace {
 
 // A job's console with its message boxes kept back: for a read whose failure is no failure of
 // the job (the versions before a serial transfer; the transfer then says what is wrong).
@@ -148,24 +67,22 @@ JobOutcome interrupted_job(JobOutcome out, const std::string& message) {
   return out;
 }
 
-constexpr char kInterruptedBeforeSave[] =
-    "Transfer interrupted before the scanner was told to save it; it keeps its old firmware.";
-constexpr char kSavedNotRead[] = "The firmware was saved; its versions were not read.";
+// Bytes of the version reply by its layout.
+int reply_bytes(int level) {
+  return level == 1 ? 12 : level == 2 ? 20 : level == 3 ? 24 : 0;
+}
 
-// What the scanner reported after the transfer (`rows`), and whether it is the file's version.
-JobOutcome judged(JobOutcome out, ConsoleUi& ui, const ScannerRows& rows, const FirmwareState& file,
-                  bool serial, bool post) {
+// The verdict on what the scanner reported after the transfer.
+JobOutcome judged(JobOutcome out, ConsoleUi& ui, const ScannerReading& after,
+                  const std::string& problem, const FirmwareState& file, bool serial, bool post) {
   if (ui.stopped()) return interrupted_job(out, kSavedNotRead);
-  out.after = version_rows_of(rows);
-  out.after_rows = rows;
-  if (rows.vendor == kNoDeviceText) {
-    out.result = JobResult::Transferred;
-    out.verdict =
-        "Transferred, not verified: the scanner did not report its versions after the "
-        "transfer.";
-    return out;
-  }
-  verify(out, file, serial, post);
+  out.after = after.versions;
+  out.after_rows = after.rows;
+  const UnitVerdict v = judge_unit(out.before, after, problem, file, serial, post);
+  out.result = v.result;
+  out.unit_before = v.before;
+  out.unit_after = v.after;
+  out.verdict = v.text;
   return out;
 }
 
@@ -197,15 +114,11 @@ JobOutcome run_scsi_job(const JobSpec& spec, const JobContext& c, ConsoleUi& ui,
     out.message = ui.last_message();
     return out;
   }
+  ScannerReading before;
   if (buffer >= 0 || unsuitable) {
-    out.before = version_rows_of(read_version_rows(scsi, io));
-    if (serves_command_dialog(scsi.scanner_product.view())) {
-      const auto capability = read_capability(scsi, io);
-      std::string serial;
-      if (keeps_serial_number(scsi, capability) && read_serial_number(scsi, io, serial) == 0) {
-        out.serial_number = trimmed(serial);
-      }
-    }
+    before = read_scsi_scanner(scsi, io);
+    out.before = before.versions;
+    out.serial_number = before.serial_number;
     if (ui.stopped()) return interrupted_job(out, kInterruptedBeforeSave);
   }
   if (buffer < 0) {
@@ -230,6 +143,7 @@ JobOutcome run_scsi_job(const JobSpec& spec, const JobContext& c, ConsoleUi& ui,
     out.verdict = text;
     return out;
   }
+  if (c.starting) c.starting(out);
   ui.set_phase("sending");
   const int sent = send_download_over_scsi(scsi, io, file, static_cast<std::uint8_t>(buffer));
   ui.end_progress_line();
@@ -247,7 +161,9 @@ JobOutcome run_scsi_job(const JobSpec& spec, const JobContext& c, ConsoleUi& ui,
     std::fflush(c.env.out);
   }
   ui.set_phase("reading versions");
-  return judged(std::move(out), ui, read_scanner_info_scsi(scsi, io), file, false, c.args.post);
+  std::string problem;
+  const ScannerReading after = read_scsi_scanner_again(scsi, io, before, problem);
+  return judged(std::move(out), ui, after, problem, file, false, c.args.post);
 }
 
 JobOutcome run_serial_job(const JobSpec& spec, const JobContext& c, ConsoleUi& ui,
@@ -256,6 +172,13 @@ JobOutcome run_serial_job(const JobSpec& spec, const JobContext& c, ConsoleUi& u
   out.address = spec.port;
   SerialState serial;
   SerialIo io{ui, c.env.serial, timer, PortList{0, {spec.port}}};
+  // A file for another scanner: nothing is asked of the line.
+  if (!serial_file_suits(file)) {
+    refuse_serial_file(ui);
+    out.message = ui.last_message();
+    out.result = JobResult::Refused;
+    return out;
+  }
   if (c.args.dry_run) {
     if (plan_serial_download(serial, io) != 1) {
       if (ui.stopped()) return interrupted_job(out, kInterruptedBeforeSave);
@@ -282,26 +205,26 @@ JobOutcome run_serial_job(const JobSpec& spec, const JobContext& c, ConsoleUi& u
     return out;
   }
   // The versions before: a scanner that does not tell them is still loaded.
-  MutedUi muted(ui);
-  SerialIo quiet{muted, c.env.serial, timer, PortList{0, {spec.port}}};
-  const ScannerRows before = ReadScannerInfoSerial(serial, quiet);
+  const ScannerReading before = read_serial_scanner(serial, io, /*quiet=*/true);
   if (ui.stopped()) return interrupted_job(out, kInterruptedBeforeSave);
-  if (before.vendor != kNoDeviceText) {
+  if (before.answered) {
     out.found = true;
-    out.vendor = trimmed(before.vendor);
-    out.product = trimmed(before.product);
+    out.vendor = before.vendor;
+    out.product = before.product;
     ui.set_scanner(out.address, out.product);
-    out.before = version_rows_of(before);
+    out.before = before.versions;
   }
+  if (c.starting) c.starting(out);
   ui.set_phase("sending");
   const int sent = SerialDownload(serial, io, file);
   ui.end_progress_line();
+  // A download that sent anything is on record, whatever the scanner told before.
+  out.found = out.found || serial.frames_sent > 0;
   if (sent != 1) {
     if (ui.stopped()) return interrupted_job(out, kInterruptedBeforeSave);
     out.message = ui.last_message();
     return out;
   }
-  out.found = true;
   if (c.single) {
     std::fprintf(c.env.out, "Transferred %s over %s, unit code %u, %u bytes.\n",
                  c.args.file.c_str(), spec.port.c_str(),
@@ -310,10 +233,125 @@ JobOutcome run_serial_job(const JobSpec& spec, const JobContext& c, ConsoleUi& u
     std::fflush(c.env.out);
   }
   ui.set_phase("reading versions");
-  return judged(std::move(out), ui, ReadScannerInfoSerial(serial, io), file, true, false);
+  const ScannerReading after = read_serial_scanner(serial, io, /*quiet=*/false);
+  std::string problem;
+  if (after.answered && before.answered && after.product != before.product) {
+    problem = "Transferred, not verified: the scanner on " + spec.port + " now reports itself as " +
+              after.product + ", not the " + before.product + " that was loaded.";
+  }
+  return judged(std::move(out), ui, after, problem, file, true, false);
 }
 
 }  // namespace
+
+namespace {
+
+// The selected scanner's reading from its version reply, and its serial number where it keeps
+// one.
+ScannerReading reading_of(ScsiState& scsi, ScsiIo& io, const VersionReading& versions) {
+  ScannerReading out;
+  out.answered = true;
+  out.vendor = trimmed(scsi.scanner_vendor.view());
+  out.product = trimmed(scsi.scanner_product.view());
+  out.rows = versions.rows;
+  out.versions = version_rows_of(versions.rows);
+  out.level = versions.level;
+  if (serves_command_dialog(scsi.scanner_product.view())) {
+    const auto capability = read_capability(scsi, io);
+    std::string serial;
+    if (keeps_serial_number(scsi, capability) && read_serial_number(scsi, io, serial) == 0) {
+      out.serial_number = trimmed(serial);
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+ScannerReading read_scsi_scanner(ScsiState& scsi, ScsiIo& io) {
+  return reading_of(scsi, io, read_version_rows(scsi, io));
+}
+
+ScannerReading read_scsi_scanner_again(ScsiState& scsi, ScsiIo& io, const ScannerReading& before,
+                                       std::string& problem) {
+  const std::string address = address_text(scsi.host_adapter_id, scsi.target_id);
+  const VersionReading again = read_versions_again(scsi, io, before.level);
+  ScannerReading out;
+  problem.clear();
+  if (again.rows.vendor == kNoDeviceText) {
+    out.rows = again.rows;
+    problem = "Transferred, not verified: the scanner at " + address +
+              " did not report its versions after the transfer.";
+    return out;
+  }
+  out = reading_of(scsi, io, again);
+  if (out.product != before.product) {
+    problem = "Transferred, not verified: the scanner at " + address + " now reports itself as " +
+              out.product + ", not the " + before.product + " that was loaded.";
+  } else if (out.serial_number != before.serial_number) {
+    problem = "Transferred, not verified: the scanner at " + address + " reports " +
+              (out.serial_number ? "serial number " + *out.serial_number : "no serial number") +
+              ", not the " + (before.serial_number ? *before.serial_number : std::string("none")) +
+              " it reported before the transfer.";
+  } else if (out.level != before.level) {
+    problem = "Transferred, not verified: the scanner at " + address + " did not give the " +
+              std::to_string(reply_bytes(before.level)) +
+              "-byte version reply it gave before the transfer.";
+  }
+  return out;
+}
+
+ScannerReading read_serial_scanner(SerialState& serial, SerialIo& io, bool quiet) {
+  MutedUi muted(io.ui);
+  SerialIo quiet_io{muted, io.devices, io.timer, io.ports};
+  const ScannerRows rows = ReadScannerInfoSerial(serial, quiet ? quiet_io : io);
+  ScannerReading out;
+  out.rows = rows;
+  if (rows.vendor == kNoDeviceText) return out;
+  out.answered = true;
+  out.vendor = trimmed(rows.vendor);
+  out.product = trimmed(rows.product);
+  out.versions = version_rows_of(rows);
+  return out;
+}
+
+UnitVerdict judge_unit(const VersionRows& before, const ScannerReading& after,
+                       const std::string& problem, const FirmwareState& file, bool serial,
+                       bool post) {
+  UnitVerdict v;
+  const std::string key = unit_row_in(after.versions, file.FirmwareTargetCode, serial, post);
+  if (!key.empty()) {
+    const std::string* old = row_value(before, key);
+    v.before = old != nullptr ? *old : std::string();
+    v.after = *row_value(after.versions, key);
+  }
+  if (!after.answered && problem.empty()) {
+    v.text =
+        "Transferred, not verified: the scanner did not report its versions after the "
+        "transfer.";
+    return v;
+  }
+  if (!problem.empty()) {
+    v.text = problem;
+    return v;
+  }
+  if (key.empty()) {
+    v.text = "Transferred, not verified: the scanner reports no version row for the file's unit (" +
+             trimmed(file.unit_name) + ").";
+    return v;
+  }
+  const std::string shown = version_row_name(key);
+  if (compare_versions(v.after, file.file_version) == VersionOrder::Equal) {
+    v.result = JobResult::Verified;
+    v.text = "Verified: the scanner reports " + shown + " " + v.after + ", the file's version.";
+  } else {
+    v.text = "Transferred, not verified: the scanner reports " + shown + " " + v.after +
+             ", not the file's " + file.file_version +
+             "; a scanner may need switching off and on before it reports its new "
+             "firmware (fwload-cli info then checks).";
+  }
+  return v;
+}
 
 std::string address_text(std::uint8_t adapter, std::uint8_t target) {
   return std::to_string(adapter) + ":" + std::to_string(target);
@@ -337,27 +375,6 @@ const char* result_name(JobResult result) {
       return "dry run";
   }
   return "failed";
-}
-
-VersionRows version_rows_of(const ScannerRows& rows) {
-  VersionRows out;
-  for (std::size_t i = 0; i < rows.version_label.size(); ++i) {
-    for (const VersionKey& k : kVersionKeys) {
-      if (rows.version_label[i] == table_string(k.label) &&
-          rows.version_value[i] != kNoDeviceText) {
-        out.emplace_back(k.key, rows.version_value[i]);
-      }
-    }
-  }
-  return out;
-}
-
-std::vector<std::string> unit_row_keys(std::uint8_t model_code, bool serial, bool post) {
-  for (const UnitRow& row : unit_rows()) {
-    if (row.model_code == model_code)
-      return serial ? row.serial : post ? row.scsi_post : row.scsi_pre;
-  }
-  return {};
 }
 
 JobOutcome run_job(const JobSpec& spec, const JobContext& c, ConsoleUi& ui) {

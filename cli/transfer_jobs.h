@@ -1,10 +1,12 @@
 // transfer: one job per scanner named (--target, --serial, --all; else the first scanner
 // found), each on its own thread with its own state and console, over one SCSI manager. Each
 // job reads the scanner's versions (and its serial number where it keeps one) before the
-// transfer and again after it, and says whether the scanner now reports the file's version.
+// transfer and again after it, from the same address, and says whether that scanner now
+// reports the file's version.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -14,8 +16,11 @@
 #include "cli/console_ui.h"
 #include "cli/run_cli.h"
 #include "core/scanner_rows.h"
+#include "core/unit_versions.h"
 #include "firmware/firmware_state.h"
 #include "platform/aspi.h"
+#include "scsi/scsi_state.h"
+#include "serial/serial_state.h"
 
 namespace fwload {
 
@@ -34,18 +39,42 @@ enum class JobResult { Verified, Transferred, Skipped, Refused, Failed, Interrup
 // "verified", "transferred", ... as the history and the summary name them.
 const char* result_name(JobResult result);
 
-// A scanner's version rows by key ("mecha_control", "pre_imprinter", ...), in its order.
-using VersionRows = std::vector<std::pair<std::string, std::string>>;
-VersionRows version_rows_of(const ScannerRows& rows);
+// What one reading of a scanner found: its identity, its version rows and, over SCSI, the
+// layout of the version reply (1-3; 0 none) and the serial number where it keeps one.
+struct ScannerReading {
+  bool answered = false;
+  std::string vendor, product;  // trimmed
+  ScannerRows rows;             // as info shows them
+  VersionRows versions;
+  int level = 0;
+  std::optional<std::string> serial_number;
+};
 
-// The keys of the row that tells a file's unit (model code) over SCSI, the imprinter side as
-// `post` chooses, or over the serial line; the first one the scanner reports counts. Empty:
-// no row tells it.
-std::vector<std::string> unit_row_keys(std::uint8_t model_code, bool serial, bool post);
+// The selected SCSI scanner, found and ready: its versions and serial number.
+ScannerReading read_scsi_scanner(ScsiState& scsi, ScsiIo& io);
+// The same scanner after a transfer: only its address is asked, its reply decoded with the
+// layout of `before` only (read once more when it answers in another), its serial number read
+// again. `problem` says why what answered cannot confirm the transfer ("" when it can).
+ScannerReading read_scsi_scanner_again(ScsiState& scsi, ScsiIo& io, const ScannerReading& before,
+                                       std::string& problem);
+// The serial scanner's identity and versions (its messages held back: the download that
+// follows says what is wrong).
+ScannerReading read_serial_scanner(SerialState& serial, SerialIo& io, bool quiet);
+
+// The verdict on a unit after its transfer: whether `after` reports the file's version in the
+// file's unit row (the side `post` chose; over the serial line when `serial`).
+struct UnitVerdict {
+  JobResult result = JobResult::Transferred;  // Verified or Transferred
+  std::string before, after;                  // the unit row's values ("" when none)
+  std::string text;                           // one line
+};
+UnitVerdict judge_unit(const VersionRows& before, const ScannerReading& after,
+                       const std::string& problem, const FirmwareState& file, bool serial,
+                       bool post);
 
 struct JobOutcome {
   JobResult result = JobResult::Failed;
-  bool found = false;   // the scanner answered (a record is kept)
+  bool found = false;   // the scanner answered or was sent something (a record is kept)
   std::string address;  // "A:T" or the port
   std::string route;    // "scsi", "serial" or "emulated"
   std::string vendor, product;
@@ -66,10 +95,21 @@ struct JobContext {
   const FirmwareState& file;
   AspiLoader* scsi;  // one manager for every SCSI job
   bool emulated = false;
-  bool single = false;  // one job: the output is the console's, as without jobs
+  bool single = false;  // one job shown as text: the output is the console's, as without jobs
+  // Called once a job is about to send its first block or frame, with what it knows then
+  // (null: nothing is called).
+  std::function<void(const JobOutcome&)> starting;
 };
 
 // Runs one job on the calling thread with `ui` as its console.
 JobOutcome run_job(const JobSpec& spec, const JobContext& context, ConsoleUi& ui);
+
+// UTC now as 2026-12-09T10:27:10Z.
+std::string utc_now();
+
+// The message a job ends with when Ctrl-C stopped it before the scanner was told to save.
+extern const char kInterruptedBeforeSave[];
+// ... and after it saved, before its versions were read.
+extern const char kSavedNotRead[];
 
 }  // namespace fwload

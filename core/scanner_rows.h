@@ -5,8 +5,12 @@
 #include <array>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace fwload {
+
+// What a row shows for a scanner that did not answer.
+inline constexpr std::string_view kNoDeviceText = "No device !";
 
 struct ScannerRows {
   std::string vendor, product;

@@ -51,8 +51,15 @@ EmulatedAspi::~EmulatedAspi() {
   // fault holds stays as it is.
   std::lock_guard<std::mutex> lock(mutex_);
   for (const auto& job : jobs_) {
-    if (job->srb != nullptr && job != hung_) store_status(*job->srb, kSsAborted);
+    if (job->srb != nullptr && !held_locked(*job->srb)) store_status(*job->srb, kSsAborted);
   }
+}
+
+bool EmulatedAspi::held_locked(const ScsiRequestBlock& srb) const {
+  for (const auto& [scanner, hang] : hangs_) {
+    if (hang.job != nullptr && hang.job->srb == &srb) return true;
+  }
+  return false;
 }
 
 bool EmulatedAspi::has_entry(std::string_view entry) {
@@ -101,51 +108,57 @@ std::string EmulatedAspi::device_path(std::uint8_t adapter, std::uint8_t target)
 
 bool EmulatedAspi::holds_hung_request() {
   std::lock_guard<std::mutex> lock(mutex_);
-  return hung_ != nullptr;
+  for (const auto& [scanner, hang] : hangs_) {
+    if (hang.job != nullptr) return true;
+  }
+  return false;
 }
 
 void EmulatedAspi::send_command(ScsiRequestBlock& srb) {
-  answer_hung_request();
+  Scanner* const scanner = srb.lun == 0 ? scanner_at(srb.host_adapter, srb.target) : nullptr;
+  answer_hung_request(scanner);
   auto job = std::make_shared<Job>();
   job->srb = &srb;
   job->sent = srb;
   if (srb.data_buffer != nullptr && srb.data_length > 0) {
     job->data.assign(srb.data_buffer, srb.data_buffer + srb.data_length);
   }
-  job->scanner = srb.lun == 0 ? scanner_at(srb.host_adapter, srb.target) : nullptr;
+  job->scanner = scanner;
   store_status(srb, kSsPending);
   {
     std::lock_guard<std::mutex> lock(mutex_);
     // The block of a request the manager still holds belongs to the manager.
-    if (hung_ != nullptr && hung_->srb == &srb) {
-      scanners_.front()->remark("REQUEST BLOCK REUSED WHILE PENDING");
-    }
+    if (held_locked(srb)) scanners_.front()->remark("REQUEST BLOCK REUSED WHILE PENDING");
     jobs_.push_back(job);
     if (own_thread_) workers_[job->scanner].queue.push_back(job);
   }
   wake_.notify_all();
 }
 
-void EmulatedAspi::answer_hung_request() {
+void EmulatedAspi::answer_hung_request(Scanner* scanner) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (hung_ == nullptr || (hung_->sent.cdb[0] == 0x3B && hung_->sent.data_length == 0)) return;
+  const auto it = hangs_.find(scanner);
+  if (scanner == nullptr || it == hangs_.end()) return;
+  std::shared_ptr<Job>& hung = it->second.job;
+  // Only a request that reads is answered late; a held WRITE BUFFER or commit stays pending.
+  if (hung == nullptr || (hung->sent.flags & kSrbDirIn) == 0) return;
   // The manager writes into the block and the data buffer it was given, whoever holds them now.
-  ScsiRequestBlock& srb = *hung_->srb;
-  if (hung_->sent.data_buffer != nullptr) {
-    std::memset(hung_->sent.data_buffer, 0xEE, hung_->sent.data_length);
+  ScsiRequestBlock& srb = *hung->srb;
+  if (hung->sent.data_buffer != nullptr) {
+    std::memset(hung->sent.data_buffer, 0xEE, hung->sent.data_length);
   }
   srb.host_status = 0;
   srb.target_status = 0;
   store_status(srb, kSsComp);
-  scanners_.front()->remark("LATE ANSWER");
-  std::erase(jobs_, hung_);
-  hung_.reset();
+  scanner->remark("LATE ANSWER");
+  std::erase(jobs_, hung);
+  hung.reset();
 }
 
 void EmulatedAspi::abort(ScsiRequestBlock& srb) {
   std::lock_guard<std::mutex> lock(mutex_);
   // Accepted, and a request a fault holds stays pending.
-  if (hung_ != nullptr && hung_->srb == &srb) return;
+  if (held_locked(srb)) return;
   for (auto it = jobs_.begin(); it != jobs_.end(); ++it) {
     if ((*it)->srb != &srb) continue;
     (*it)->srb = nullptr;
@@ -198,17 +211,27 @@ void EmulatedAspi::execute(Job& job) {
     wake_.wait_for(lock, std::chrono::milliseconds(delay),
                    [&] { return stopping_ || job.srb == nullptr; });
     if (stopping_ || job.srb == nullptr) return;
-    if (scanner != nullptr && hung_ == nullptr) {
-      bool* once = commit && f.hang_commit     ? &hung_commit_
-                   : inquiry && f.hang_inquiry ? &hung_inquiry_
-                   : read && f.hang_read       ? &hung_read_
+    Hang* hang = scanner != nullptr ? &hangs_[scanner] : nullptr;
+    if (hang != nullptr && hang->job == nullptr) {
+      // "hangblock=K": the first WRITE BUFFER of block K, which is the first pass's.
+      const std::uint32_t offset = (static_cast<std::uint32_t>(sent.cdb[3]) << 16) |
+                                   (static_cast<std::uint32_t>(sent.cdb[4]) << 8) | sent.cdb[5];
+      const bool block = sent.cdb[0] == 0x3B && sent.data_length > 0 && f.hang_block >= 0 &&
+                         offset == static_cast<std::uint32_t>(f.hang_block) * 0x2000u;
+      bool* once = commit && f.hang_commit     ? &hang->commit
+                   : inquiry && f.hang_inquiry ? &hang->inquiry
+                   : read && f.hang_read       ? &hang->read
+                   : block                     ? &hang->block
                                                : nullptr;
       if (once != nullptr && !*once) {
         *once = true;
         for (const auto& j : jobs_) {
-          if (j.get() == &job) hung_ = j;
+          if (j.get() == &job) hang->job = j;
         }
-        scanner->remark(commit ? "COMMIT HANGS" : inquiry ? "INQUIRY HANGS" : "READ HANGS");
+        scanner->remark(commit    ? "COMMIT HANGS"
+                        : inquiry ? "INQUIRY HANGS"
+                        : block   ? "WRITE BUFFER HANGS"
+                                  : "READ HANGS");
         return;
       }
     }

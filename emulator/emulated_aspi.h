@@ -61,8 +61,11 @@ class EmulatedAspi : public AspiModule {
 
   void run(Worker& worker);
   void execute(Job& job);
-  // The request a "hang" fault holds, answered late (see Faults::hang_read).
-  void answer_hung_request();
+  // The request a "hang" fault of `scanner` holds, answered late (see Faults::hang_read) when
+  // the next request to that scanner arrives.
+  void answer_hung_request(Scanner* scanner);
+  // Whether `srb` is the block of a request a fault holds (the lock held).
+  bool held_locked(const ScsiRequestBlock& srb) const;
   int adapters() const;
   // The adapter a scanner is on ("badadapter" moves it off the invalid adapter 0).
   static int adapter_of(const Scanner& scanner);
@@ -74,8 +77,13 @@ class EmulatedAspi : public AspiModule {
   std::condition_variable wake_;
   std::vector<std::shared_ptr<Job>> jobs_;  // sent and not ended
   std::map<Scanner*, Worker> workers_;      // null: the addresses without a scanner
-  std::shared_ptr<Job> hung_;               // the request a "hang" fault keeps pending
-  bool hung_inquiry_ = false, hung_read_ = false, hung_commit_ = false;  // each hangs once
+  // Each scanner's "hang" faults: the request one keeps pending, and which have hung (each
+  // hangs once). One scanner's hung request holds up no other scanner.
+  struct Hang {
+    std::shared_ptr<Job> job;
+    bool inquiry = false, read = false, commit = false, block = false;
+  };
+  std::map<Scanner*, Hang> hangs_;
   bool stopping_ = false;
   bool own_thread_;
 };

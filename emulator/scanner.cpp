@@ -159,9 +159,10 @@ std::string emulator_help() {
   text +=
       "\n  faults: notready=N door busy=N block=K@P block=K@* busyblock=K@P busyblock=K@* commit\n"
       "          busycommit hang=inquiry|read|commit hangcommit badadapter supportinfo=S\n"
-      "          noentry=info|send noscanner gone=N"
+      "          noentry=info|send noscanner gone=N gone=commit"
       " nomanager latency=MS commit-ms=MS target=N adapter=A\n"
-      "          reset=K staleversion";
+      "          reset=K staleversion hangblock=K failread=N@K\n"
+      "  versions: mecha=V pre=V post=V sn=TEXT";
   return text;
 }
 
@@ -213,6 +214,24 @@ std::optional<EmulatorConfig> parse_emulator_config(std::string_view spec, std::
       f.hang_inquiry = f.hang_inquiry || value == "inquiry";
       f.hang_read = f.hang_read || value == "read";
       f.hang_commit = f.hang_commit || value == "commit";
+    } else if (key == "hangblock") {
+      ok = parse_int(value, f.hang_block) && f.hang_block >= 0;
+    } else if (key == "failread") {
+      const std::size_t at = value.find('@');
+      int size = 0, nth = 0;
+      ok = at != std::string_view::npos && parse_int(value.substr(0, at), size) &&
+           (size == 12 || size == 20 || size == 24) && parse_int(value.substr(at + 1), nth) &&
+           nth >= 1;
+      if (ok) f.failing_reads.emplace_back(size, nth);
+    } else if (key == "mecha" || key == "pre" || key == "post") {
+      // Only a model whose reply has that row can start with another version in it.
+      const int level = config.model->version_level;
+      ok = !value.empty() && value.size() <= 4 &&
+           (key == "mecha" ? level >= 2 : level == 3 || (level == 2 && key == "pre"));
+      (key == "mecha" ? f.mecha : key == "pre" ? f.pre : f.post) = std::string(value);
+    } else if (key == "sn") {
+      ok = !value.empty() && value.size() <= 16;
+      f.serial_number = std::string(value);
     } else if (key == "staleversion" && value.empty()) {
       f.stale_version = true;
     } else if (key == "busycommit" && value.empty()) {
@@ -224,6 +243,8 @@ std::optional<EmulatorConfig> parse_emulator_config(std::string_view spec, std::
     } else if (key == "noentry") {
       ok = value == "info" || value == "send";
       f.missing_entry = value == "info" ? "GetASPI32SupportInfo" : "SendASPI32Command";
+    } else if (key == "gone" && value == "commit") {
+      f.gone_after_commit = true;
     } else if (key == "gone") {
       ok = parse_int(value, f.gone_after) && f.gone_after >= 0;
     } else if (key == "noscanner" && value.empty()) {
@@ -249,7 +270,25 @@ std::optional<EmulatorConfig> parse_emulator_config(std::string_view spec, std::
 }
 
 Scanner::Scanner(EmulatorConfig config)
-    : config_(std::move(config)), versions_(config_.model->versions) {}
+    : config_(std::move(config)), versions_(config_.model->versions) {
+  // The versions it starts with: level 3 replies hold mecha-control at 4, post-imprinter at 16
+  // and pre-imprinter at 20; level 2 replies mecha-control at 12 and the imprinter at 16.
+  const Faults& f = config_.faults;
+  const bool level3 = config_.model->version_level == 3;
+  auto set = [&](const std::string& text, std::size_t field) {
+    if (text.empty()) return;
+    for (std::size_t i = 0; i < 4; ++i) {
+      versions_[field + i] =
+          i < text.size() && text[i] != '_' ? static_cast<std::uint8_t>(text[i]) : 0;
+    }
+  };
+  set(f.mecha, level3 ? 4 : 12);
+  set(f.pre, level3 ? 20 : 16);
+  set(f.post, 16);
+  if (f.serial_number) {
+    serial_number_ = std::string(16 - f.serial_number->size(), ' ') + *f.serial_number;
+  }
+}
 
 void Scanner::remark(std::string line) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -314,6 +353,13 @@ Completion Scanner::execute(const std::uint8_t* cdb, std::uint8_t cdb_length, st
         note("READ VERSIONS " + std::to_string(n));
         const int level = n == 12 ? 1 : n == 20 ? 2 : n == 24 ? 3 : 0;
         if (level == 0 || level > m.version_level || length < n) return check(0x05, 0x24, 0x00);
+        const int nth = ++version_reads_[n];
+        for (const auto& [size, which] : config_.faults.failing_reads) {
+          if (size == n && which == nth) {
+            note("READ VERSIONS " + std::to_string(n) + " FAILS");
+            return check(0x0B, 0x00, 0x00);
+          }
+        }
         std::memcpy(data, versions_.data(), n);
         return {};
       }
@@ -444,6 +490,7 @@ std::vector<std::uint8_t> Scanner::committed(std::uint8_t id) const {
 
 bool Scanner::present() const {
   std::lock_guard<std::mutex> lock(mutex_);
+  if (config_.faults.gone_after_commit && commits_ > 0) return false;
   return config_.faults.gone_after < 0 || inquiries_ < config_.faults.gone_after;
 }
 

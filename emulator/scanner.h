@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace fwload::emulator {
@@ -57,25 +58,35 @@ struct Faults {
   // "hang=inquiry|read|commit" (given more than once for several; "hangcommit" is
   // "hang=commit"): the first such request never ends by itself; the manager accepts an abort
   // of it but keeps it pending. A hung INQUIRY or read (any other incoming data) is answered
-  // late, GOOD with 0xEE bytes, when the next request reaches the manager; a hung commit stays
-  // pending for good.
+  // late, GOOD with 0xEE bytes, when the next request to the same scanner reaches the manager;
+  // a hung commit stays pending for good. Each scanner's hang holds up no other scanner.
   bool hang_inquiry = false;
   bool hang_read = false;
   bool hang_commit = false;
-  bool invalid_adapter = false;  // "badadapter": adapter 0 is invalid, the scanner is on 1
-  int support_status = 1;        // "supportinfo=S": the manager's status byte
-  std::string missing_entry;     // "noentry=info|send": an entry point is missing
-  bool no_scanner = false;       // "noscanner": no supported scanner on the bus
-  int gone_after = -1;           // "gone=N": after N INQUIRYs the scanner answers nothing
-  bool no_manager = false;       // "nomanager": the manager cannot be loaded
-  int latency_ms = 1;            // "latency=MS": time each request takes
-  int commit_ms = -1;            // "commit-ms=MS": time the commit takes (default: latency)
-  int target = 3;                // "target=N": the scanner's target id
-  int adapter = 0;               // "adapter=A": the host adapter it is on (several scanners)
-  bool stale_version = false;    // "staleversion": after a commit the scanner still reports
-                                 //   the versions it had (until switched off and on)
-  int reset_after_block = -1;    // "reset=K": the scanner resets after block K of the first
-                                 //   pass: buffers lost, the next command gets UNIT ATTENTION
+  int hang_block = -1;  // "hangblock=K": WRITE BUFFER block K of the first pass is held
+  // "failread=N@K": the K-th (from 1) version read of N bytes (12, 20 or 24) fails (0B,00,00);
+  // may be given more than once.
+  std::vector<std::pair<int, int>> failing_reads;
+  // "mecha=V", "pre=V", "post=V": the versions the scanner starts with (1 to 4 characters;
+  // "_" for a row that reads "None"); "sn=TEXT": its serial number (at most 16 characters).
+  std::string mecha, pre, post;
+  std::optional<std::string> serial_number;
+  bool invalid_adapter = false;    // "badadapter": adapter 0 is invalid, the scanner is on 1
+  int support_status = 1;          // "supportinfo=S": the manager's status byte
+  std::string missing_entry;       // "noentry=info|send": an entry point is missing
+  bool no_scanner = false;         // "noscanner": no supported scanner on the bus
+  int gone_after = -1;             // "gone=N": after N INQUIRYs the scanner answers nothing
+  bool gone_after_commit = false;  // "gone=commit": after its commit it answers nothing (it
+                                   //   restarts, or was switched off)
+  bool no_manager = false;         // "nomanager": the manager cannot be loaded
+  int latency_ms = 1;              // "latency=MS": time each request takes
+  int commit_ms = -1;              // "commit-ms=MS": time the commit takes (default: latency)
+  int target = 3;                  // "target=N": the scanner's target id
+  int adapter = 0;                 // "adapter=A": the host adapter it is on (several scanners)
+  bool stale_version = false;      // "staleversion": after a commit the scanner still reports
+                                   //   the versions it had (until switched off and on)
+  int reset_after_block = -1;      // "reset=K": the scanner resets after block K of the first
+                                   //   pass: buffers lost, the next command gets UNIT ATTENTION
 };
 
 struct EmulatorConfig {
@@ -140,6 +151,7 @@ class Scanner {
   bool unit_attention_ = false;
   bool reset_done_ = false;
   int commits_ = 0;
+  std::map<int, int> version_reads_;  // by size
   std::string serial_number_ = "     SN-00012345";
   std::vector<std::uint8_t> set_default_;
   std::function<void(const std::string&)> sink_;

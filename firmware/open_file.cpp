@@ -192,6 +192,7 @@ int open_firmware_file(FirmwareState& s, FirmwareIo& io, std::string& command_li
   }
   progress.report(60);
   file.reset();
+  if (options.file_bytes) options.file_bytes(std::span<const std::uint8_t>(text.get(), got));
 
   // The image was filled with 0xFF when it was allocated and has not been touched since.
   s.start_address = 0xFFFFFFFF;

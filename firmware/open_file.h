@@ -3,6 +3,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -35,6 +38,9 @@ struct OpenOptions {
   // Accept ".mot"/".sum" in any mix of cases, as the file dialog does.
   bool any_case_extension = false;
   std::size_t max_command_line = kCommandLineMax;
+  // When set, is given the file's bytes as they were read, once the whole file is in: the
+  // bytes the image is made of (a digest of them then names what was loaded).
+  std::function<void(std::span<const std::uint8_t>)> file_bytes;
 };
 
 // Opens the file named by `command_line`, or asks for one with the open-file dialog when it is

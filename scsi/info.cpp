@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "res/string_table.h"
 #include "scsi/commands.h"
@@ -71,40 +72,70 @@ int read_version_reply(ScsiState& s, ScsiIo& io, std::array<std::uint8_t, 32>& r
 
 }  // namespace
 
-ScannerInfo read_scanner_info_scsi(ScsiState& s, ScsiIo& io) {
-  ScannerInfo info;
+namespace {
+
+// Searches afresh (the search the state is set up for) and waits for the scanner found to be
+// ready, at most 11 tries; false when none answered, its identity then "No device !".
+bool find_again(ScsiState& s, ScsiIo& io, ScannerInfo& info) {
   release_aspi(s);
-  int level = 0;
-  std::array<std::uint8_t, 32> reply{};
-  if (find_scanner(s, io, /*quiet=*/true) != 0) {
-    char id[16];
-    std::snprintf(id, sizeof id, "#%u", static_cast<unsigned>(s.host_adapter_id));
-    info.host = id;
-    std::snprintf(id, sizeof id, "#%u", static_cast<unsigned>(s.target_id));
-    info.target = id;
-    info.vendor = std::string(s.scanner_vendor.view());
-    info.product = std::string(s.scanner_product.view());
-    for (int attempt = 0; attempt < 11; ++attempt) {
-      if (test_unit_ready(s, io, s.target_id) == 0) break;
-    }
-    level = read_version_reply(s, io, reply);
-  } else {
+  if (find_scanner(s, io, /*quiet=*/true) == 0) {
     s.scanner_vendor.assign(kNoDeviceText);
     s.scanner_product.assign(kNoDeviceText);
     s.scanner_revision.assign(kNoDeviceText.substr(0, 4));
     info.vendor = info.product = info.host = info.target = std::string(kNoDeviceText);
+    return false;
   }
+  char id[16];
+  std::snprintf(id, sizeof id, "#%u", static_cast<unsigned>(s.host_adapter_id));
+  info.host = id;
+  std::snprintf(id, sizeof id, "#%u", static_cast<unsigned>(s.target_id));
+  info.target = id;
+  info.vendor = std::string(s.scanner_vendor.view());
+  info.product = std::string(s.scanner_product.view());
+  for (int attempt = 0; attempt < 11; ++attempt) {
+    if (test_unit_ready(s, io, s.target_id) == 0) break;
+  }
+  return true;
+}
+
+}  // namespace
+
+ScannerInfo read_scanner_info_scsi(ScsiState& s, ScsiIo& io) {
+  ScannerInfo info;
+  int level = 0;
+  std::array<std::uint8_t, 32> reply{};
+  if (find_again(s, io, info)) level = read_version_reply(s, io, reply);
   fill_version_rows(info, s, level, reply);
   return info;
 }
 
-ScannerInfo read_version_rows(ScsiState& s, ScsiIo& io) {
-  ScannerInfo info;
-  info.vendor = std::string(s.scanner_vendor.view());
-  info.product = std::string(s.scanner_product.view());
+VersionReading read_version_rows(ScsiState& s, ScsiIo& io) {
+  VersionReading out;
+  out.rows.vendor = std::string(s.scanner_vendor.view());
+  out.rows.product = std::string(s.scanner_product.view());
   std::array<std::uint8_t, 32> reply{};
-  fill_version_rows(info, s, read_version_reply(s, io, reply), reply);
-  return info;
+  out.level = read_version_reply(s, io, reply);
+  fill_version_rows(out.rows, s, out.level, reply);
+  return out;
+}
+
+VersionReading read_versions_again(ScsiState& s, ScsiIo& io, int level) {
+  VersionReading out;
+  const auto searched = s.search_only;
+  s.search_only = std::make_pair(s.host_adapter_id, s.target_id);
+  const bool found = find_again(s, io, out.rows);
+  s.search_only = searched;
+  std::array<std::uint8_t, 32> reply{};
+  if (found) {
+    // One read that fails on its way must not change which bytes are taken for which unit.
+    for (int reading = 0; reading < 2; ++reading) {
+      if (io.ui.stop_requested()) break;
+      out.level = read_version_reply(s, io, reply);
+      if (out.level == level) break;
+    }
+  }
+  fill_version_rows(out.rows, s, out.level, reply);
+  return out;
 }
 
 }  // namespace fwload

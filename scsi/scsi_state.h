@@ -10,6 +10,7 @@
 #include <string_view>
 #include <utility>
 
+#include "core/scanner_rows.h"
 #include "core/timer_state.h"
 #include "platform/aspi.h"
 #include "platform/srb.h"
@@ -18,7 +19,6 @@
 namespace fwload {
 
 inline constexpr std::size_t kInquiryLength = 96;
-inline constexpr std::string_view kNoDeviceText = "No device !";
 
 // Fixed text buffers of the identity: always terminated.
 template <std::size_t N>

@@ -30,7 +30,10 @@ void pump(SerialIo& io) {
 // kWriteAttempts calls. Returns false when every call failed.
 bool write_frame(SerialState& s, SerialIo& io, std::size_t length, std::string_view message) {
   for (int attempt = 0; attempt < kWriteAttempts; ++attempt) {
-    if (s.portHandle && s.portHandle->write(s.transmit.data(), length) >= 0) return true;
+    if (s.portHandle && s.portHandle->write(s.transmit.data(), length) >= 0) {
+      ++s.frames_sent;
+      return true;
+    }
     io.ui.message_box(kCaption, message);
   }
   return false;
@@ -184,7 +187,22 @@ int WaitForAcknowledge(SerialState& s, SerialIo& io) {
   return s.reply[1] == 0x00 ? 1 : 0;
 }
 
+bool serial_file_suits(const FirmwareState& file) {
+  return file.FirmwareTargetCode == 3 || file.FirmwareTargetCode == 4;
+}
+
+void refuse_serial_file(Ui& ui) {
+  ui.message_box(table_string(kStrDownLoadCaption), table_string(kStrFileNotForScanner));
+}
+
 int SerialDownload(SerialState& s, SerialIo& io, const FirmwareState& file) {
+  s.frames_sent = 0;
+  // A file for another scanner never reaches the line: the scanner would take its first
+  // 0x20000 bytes as its own firmware.
+  if (!serial_file_suits(file)) {
+    refuse_serial_file(io.ui);
+    return 0;
+  }
   io.ui.wait_cursor();
   ArrowOnExit restore_cursor(io.ui);
   pump(io);

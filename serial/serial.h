@@ -38,8 +38,15 @@ std::size_t build_frame(std::span<std::uint8_t> out, std::uint8_t command,
 int PollScannerStatus(SerialState& state, SerialIo& io);
 int WaitForAcknowledge(SerialState& state, SerialIo& io);
 
+// Whether the file is for the scanner on the serial line: a TR-MM730 unit file (model code 3
+// NUMBERING or 4 MECHA-CONTROL).
+bool serial_file_suits(const FirmwareState& file);
+// Tells that the file is not for the scanner ("DownLoad Message").
+void refuse_serial_file(Ui& ui);
+
 // The download of image[0 .. 0x1FFFF] with the file's unit code; 1 on success, 0 after the
-// message of the failure. The port is closed on every path.
+// message of the failure. A file serial_file_suits refuses is refused before the port is
+// opened. The port is closed on every path.
 int SerialDownload(SerialState& state, SerialIo& io, const FirmwareState& file);
 
 // Everything before the first frame: opens the port and asks the scanner for its status.

@@ -27,6 +27,8 @@ struct SerialState {
   std::uint8_t stopBits = 0;
   std::array<std::uint8_t, kTransmitBuffer> transmit{};
   std::array<std::uint8_t, kReplyBuffer> reply{};
+  // Frames the last download wrote to the line (0: the scanner was sent nothing of it).
+  std::uint32_t frames_sent = 0;
 };
 
 // The port list of the main window: its entries and the selected index (-1: none).

@@ -32,15 +32,27 @@ std::string default_history_path() {
 bool append_line_durably(const std::string& path, std::string_view line, std::string* error) {
   if (!make_folder_of(path, error)) return false;
   // O_EXCL first tells whether this call creates the file (its folder entry must then reach
-  // the disk too).
+  // the disk too). Read access lets the end of the file be checked; a file this user may only
+  // write to is appended to without that check.
   bool created = true;
-  int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (fd < 0 && errno == EEXIST) {
     created = false;
-    fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CLOEXEC);
+    if (fd < 0 && errno == EACCES) fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
   }
   if (fd < 0) return fail(error, path + ": " + std::strerror(errno));
-  std::string text(line);
+  struct stat st {};
+  const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  // A line cut short by an earlier writer (a full disk, a file size limit) gets its end here,
+  // in the same write, so that this line is not taken for the rest of that one. Another
+  // writer between the check and the write leaves at most an empty line, which readers skip.
+  std::string text;
+  char last = '\n';
+  if (regular && st.st_size > 0 && ::pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n') {
+    text += '\n';
+  }
+  text += line;
   text += '\n';
   ssize_t n;
   do {
@@ -48,7 +60,8 @@ bool append_line_durably(const std::string& path, std::string_view line, std::st
   } while (n < 0 && errno == EINTR);
   const int write_error = n < 0 ? errno : 0;
   const bool whole = n == static_cast<ssize_t>(text.size());
-  const bool synced = whole && ::fsync(fd) == 0;
+  // A device (/dev/null) or a pipe has nothing to flush to a disk.
+  const bool synced = whole && (!regular || ::fsync(fd) == 0);
   const int sync_error = errno;
   ::close(fd);
   if (!whole) {

@@ -112,15 +112,23 @@ void run_request(const std::shared_ptr<SptiRequest>& r) {
   if (r->call.overlapped.hEvent == nullptr) {
     error = GetLastError();
   } else {
-    ok = system.device_io_control(handle, IOCTL_SCSI_PASS_THROUGH_DIRECT, &r->pass, sizeof r->pass,
-                                  &r->pass, sizeof r->pass, &returned, &r->call.overlapped);
-    error = ok ? 0 : GetLastError();
-    if (!ok && error == ERROR_IO_PENDING) {
-      {
-        std::lock_guard<std::mutex> lock(r->io_mutex);
-        r->in_driver = true;
-        if (r->cancelled) system.cancel_io(handle, &r->call.overlapped);
+    bool pending = false;
+    {
+      // A request given up before it reached the driver is never sent; one given up while it
+      // is being handed over is cancelled there (cancel() waits for the hand-over).
+      std::lock_guard<std::mutex> lock(r->io_mutex);
+      if (r->cancelled) {
+        error = ERROR_OPERATION_ABORTED;
+      } else {
+        ok = system.device_io_control(handle, IOCTL_SCSI_PASS_THROUGH_DIRECT, &r->pass,
+                                      sizeof r->pass, &r->pass, sizeof r->pass, &returned,
+                                      &r->call.overlapped);
+        error = ok ? 0 : GetLastError();
+        pending = !ok && error == ERROR_IO_PENDING;
+        r->in_driver = pending;
       }
+    }
+    if (pending) {
       // Bounded by the request's own time-out in the driver, or by its cancellation.
       ok = system.overlapped_result(handle, &r->call.overlapped, &returned, TRUE);
       error = ok ? 0 : GetLastError();

@@ -22,6 +22,17 @@ inline const std::string kCli = FWLOAD_CLI_PATH;
 inline const std::string kFwgen = FWGEN_PATH;
 inline const std::string kFwscanner = FWSCANNER_PATH;
 
+// Whether the programs under test were built with a sanitizer (as this test is).
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+inline constexpr bool kSanitized = true;
+#else
+inline constexpr bool kSanitized = false;
+#endif
+#else
+inline constexpr bool kSanitized = false;
+#endif
+
 class Cli : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -20,6 +20,8 @@ class FaultMatrix : public SerialCli {
     std::filesystem::remove(path("emulator.log"));
     auto e = env();
     e["FWLOAD_EMULATOR_LOG"] = path("emulator.log");
+    // A held block is given up after a second here, not after the command's own bound.
+    if (spec.find("hangblock") != std::string::npos) e["FWLOAD_REQUEST_BOUND_MS"] = "1000";
     return run({kCli, "transfer", file, "--emulate", spec}, e);
   }
   // The tool goes on working: a good file opens, converts and goes into the scanner.
@@ -222,6 +224,7 @@ TEST_F(FaultMatrix, S01_ScannerFaultsOverScsi) {
       {"hvs3600:noscanner", 1, "Scanner Error: No Target Device !!\n", false},
       {"hvs3600:nomanager", 1, "Source Message: Load Library error !!\n", false},
       {"hvs3600:reset=5", 0, "", true},
+      {"hvs3600:hangblock=3", 0, "", true},
       {"hvs3600:latency=20", 0, "", true},
       {"hvs3600:commit-ms=3000", 0, "", true},
       {"hvs3600:target=5", 0, "", true},

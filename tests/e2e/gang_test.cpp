@@ -36,6 +36,10 @@ const std::set<std::string> kRecordKeys = {
     "versions_after", "file",      "file_sha256", "file_scanner_name", "file_unit_name",
     "file_version",   "sum_value", "result",      "message",           "seconds"};
 
+// The address space fwload-cli history is given in the test of a long line: twice what a short
+// history takes, and less than the program plus the line.
+constexpr long kHistoryAddressSpace = 32L << 20;
+
 class Gang : public Cli {
  protected:
   // Two HV Scanner 3600 and a 2600 on one emulated bus.
@@ -48,9 +52,11 @@ class Gang : public Cli {
             "--emulate", at(second, "adapter=1,target=4"),
             "--emulate", "hvs2600:adapter=1,target=5"};
   }
-  RunResult transfer(std::vector<std::string> args, std::vector<SignalAt> signals = {}) {
+  RunResult transfer(std::vector<std::string> args, std::vector<SignalAt> signals = {},
+                     std::map<std::string, std::string> extra = {}) {
     args.insert(args.begin(), {kCli, "transfer", path("new.mot"), "--log", path("history.jsonl")});
     auto e = env();
+    e.insert(extra.begin(), extra.end());
     e["FWLOAD_EMULATOR_LOG"] = path("emulator.log");
     fs::remove(path("emulator.log"));
     fs::remove(path("history.jsonl"));
@@ -118,6 +124,94 @@ TEST_F(Gang, AllTargetsAndStaleVersions) {
   EXPECT_EQ(transfer({"--emulate", "hvs3600:staleversion", "--verify"}).exit_code, 1);
 }
 
+// "Verified" comes only from the scanner that was loaded, read with the reply layout it had
+// before the transfer.
+TEST_F(Gang, VerifiedOnlyByTheScannerThatWasLoaded) {
+  generate("new.mot", {"--model", "5", "--version", "1.10"});
+  const std::map<std::string, std::string> bound = {{"FWLOAD_REQUEST_BOUND_MS", "500"}};
+  // The search passes over a 2600 whose INQUIRY hangs and loads the 3600 behind it, which
+  // keeps reporting its old version; the 2600 reports 1.10 but is not the one loaded.
+  RunResult r = transfer({"--verify", "--emulate", "hvs2600:target=2,hang=inquiry", "--emulate",
+                          "hvs3600:target=3,staleversion"},
+                         {}, bound);
+  EXPECT_EQ(r.exit_code, 1) << r.out << r.err;
+  EXPECT_NE(r.out.find("to HV Scanner 3600 (target #3)"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Transferred, not verified: the scanner reports Mecha-Control Unit "
+                       "Version 1.00, not the file's 1.10"),
+            std::string::npos)
+      << r.out;
+  std::string log = read_file(path("emulator.log"));
+  EXPECT_EQ(log.find("0:2 READ VERSIONS", log.find("0:3 COMMIT")), std::string::npos) << log;
+  // The loaded scanner stops answering after its commit (as one that restarts would); the
+  // other scanner on the bus already runs 1.10.
+  r = transfer({"--verify", "--emulate", "hvs3600:target=3,gone=commit", "--emulate",
+                "hvs3600:target=4,mecha=1.10,sn=SN-4"},
+               {}, bound);
+  EXPECT_EQ(r.exit_code, 1) << r.out << r.err;
+  EXPECT_NE(r.out.find("Transferred, not verified: the scanner at 0:3 did not report its "
+                       "versions after the transfer."),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(records(path("history.jsonl")).at(0)["result"], "transferred");
+
+  // A version read that fails once after the commit: the reply is read again with the
+  // 24-byte layout it had before, not taken with the 20-byte one (whose imprinter field holds
+  // the post-imprinter's 2.00, this file's version).
+  generate("new.mot", {"--model", "6", "--version", "2.00"});
+  r = transfer({"--emulate", "hvs3600:staleversion,failread=24@2"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(r.out.find("Transferred, not verified: the scanner reports Pre-Imprinter Unit "
+                       "Version 2.10, not the file's 2.00"),
+            std::string::npos)
+      << r.out;
+  log = read_file(path("emulator.log"));
+  EXPECT_NE(log.find("READ VERSIONS 24 FAILS"), std::string::npos) << log;
+  // Once more a layout it never had: not verified, whatever the other layout shows.
+  r = transfer({"--emulate", "hvs3600:staleversion,failread=24@2,failread=24@3"});
+  EXPECT_NE(r.out.find("Transferred, not verified: the scanner at 0:3 did not give the 24-byte "
+                       "version reply it gave before the transfer."),
+            std::string::npos)
+      << r.out;
+  // The version it took, read again after one failed read.
+  generate("new.mot", {"--model", "6", "--version", "2.50"});
+  r = transfer({"--verify", "--json", "--emulate", "hvs3600:failread=24@2"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  // One job with --json: its document alone on standard output.
+  const Json one = Json::parse(r.out, nullptr, false);
+  ASSERT_FALSE(one.is_discarded()) << r.out;
+  EXPECT_EQ(one["jobs"][0]["result"], "verified");
+  EXPECT_EQ(one["jobs"][0]["version_after"], "2.50");
+}
+
+// A scanner whose read hangs holds up no other: the healthy job ends while the hung one waits
+// out its bound.
+TEST_F(Gang, AHungScannerHoldsUpNoOther) {
+  generate("new.mot", {"--model", "5", "--version", "1.10"});
+  const RunResult r = transfer({"--all", "--json", "--emulate", "hvs3600:target=3", "--emulate",
+                                "hvs3600:adapter=1,target=4,hang=read"},
+                               {}, {{"FWLOAD_REQUEST_BOUND_MS", "2000"}});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  const Json summary = Json::parse(r.out);
+  ASSERT_EQ(summary["jobs"].size(), 2u) << r.out;
+  for (const Json& job : summary["jobs"]) {
+    EXPECT_EQ(job["result"], "verified") << job.dump();
+    if (job["address"] == "1:4") {
+      EXPECT_GE(job["seconds"].get<double>(), 2.0) << job.dump();
+    } else {
+      EXPECT_LT(job["seconds"].get<double>(), 1.5) << job.dump();
+    }
+  }
+  const std::string log = read_file(path("emulator.log"));
+  EXPECT_NE(log.find("1:4 READ HANGS"), std::string::npos) << log;
+  EXPECT_EQ(log.find("0:3 LATE ANSWER"), std::string::npos) << log;
+
+  // --all that loads nothing is a failure, said in one line.
+  const RunResult none =
+      transfer({"--all", "--emulate", "hvs2600:target=3", "--emulate", "hvs2600:target=4"});
+  EXPECT_EQ(none.exit_code, 1) << none.out;
+  EXPECT_NE(none.err.find("fwload-cli: --all: no scanner took"), std::string::npos) << none.err;
+}
+
 // Ctrl-C while one scanner saves and another is still being sent to: the one sending stops and
 // keeps its old firmware, the one saving finishes; exit 130.
 TEST_F(Gang, CtrlCStopsTheSendersAndLetsTheSaversFinish) {
@@ -142,17 +236,20 @@ TEST_F(Gang, CtrlCStopsTheSendersAndLetsTheSaversFinish) {
   EXPECT_EQ(records(path("history.jsonl")).size(), 2u);
 }
 
-// A damaged line of the history (a torn write, an edited file) is told and skipped.
+// A damaged line of the history (a torn write, an edited file) is told and skipped; a line
+// cut short takes nothing of the next record with it; reading holds at most one line's bound.
 TEST_F(Gang, HistoryOfTheTransfers) {
   generate("new.mot", {"--model", "5", "--version", "1.10"});
   ASSERT_EQ(transfer({"--emulate", "hvs3600"}).exit_code, 0);
-  std::string text = read_file(path("history.jsonl"));
-  const std::string line = text;
-  text += line.substr(0, line.find("serial_number") + 20) + "{\n" + line;  // torn, then whole
-  text += line.substr(0, 40);                                              // torn at the end
-  write_file(path("history.jsonl"), text);
   const std::string log = path("history.jsonl");
-  RunResult r = run({kCli, "history", "--log", log});
+  const std::string line = read_file(log);
+  // A record cut short (a full disk), with no line end; then a transfer appends its record.
+  write_file(log, line + line.substr(0, line.find("serial_number") + 20));
+  RunResult r =
+      run({kCli, "transfer", path("new.mot"), "--log", log, "--emulate", "hvs3600"}, env());
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  write_file(log, read_file(log) + line.substr(0, 40));  // torn at the end
+  r = run({kCli, "history", "--log", log});
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_EQ(r.err, "fwload-cli: " + log + " line 2 is damaged; skipped\nfwload-cli: " + log +
                        " line 4 is damaged; skipped\n");
@@ -166,6 +263,34 @@ TEST_F(Gang, HistoryOfTheTransfers) {
   EXPECT_EQ(Json::parse(r.out)["result"], "verified") << r.out;
   r = run({kCli, "history", "--log", log, "--serial-number", "SN-0"});
   EXPECT_EQ(r.out, "");
+
+  // A line far beyond the bound is damaged and never held whole: 24 MB without a line end,
+  // read within an address space that a short history needs but that 24 MB would overflow.
+  const auto limited = [&](const std::string& file) {
+    return run({"prlimit", "--as=" + std::to_string(kHistoryAddressSpace), "--", kCli, "history",
+                "--log", file, "--last", "1"});
+  };
+  // (A sanitizer's run-time reserves terabytes of address space: no limit there.)
+  if (!kSanitized) {
+    ASSERT_EQ(limited(log).exit_code, 0);
+    write_file(path("long.jsonl"), line + std::string(24 << 20, 'x') + "\n" + line);
+    r = limited(path("long.jsonl"));
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_NE(r.err.find("line 2 is damaged; skipped"), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
+  }
+
+  // Only a history that does not exist is "none yet": a folder cannot be read.
+  r = run({kCli, "history", "--log", path("")});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("Is a directory"), std::string::npos) << r.err;
+  r = run({kCli, "history", "--log", path("none.jsonl")});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.err, "fwload-cli: no transfer history at " + path("none.jsonl") + " yet\n");
+  // A device is written to without flushing it to a disk it does not have.
+  r = run({kCli, "transfer", path("new.mot"), "--log", "/dev/null", "--emulate", "hvs3600"}, env());
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.err.find("warning"), std::string::npos) << r.err;
 }
 
 class GangSerial : public SerialCli {};
@@ -190,6 +315,39 @@ TEST_F(GangSerial, TwoLinesAtOnce) {
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0]["route"], "serial");
   EXPECT_EQ(lines[0]["serial_number"], nullptr);
+
+  // One line by two names is one job.
+  fs::remove(path("history.jsonl"));
+  const std::string device = fs::canonical(path("line")).string();
+  RunResult once = run({kCli, "transfer", path("four.mot"), "--serial", path("line"), "--serial",
+                        device, "--log", path("history.jsonl")},
+                       env());
+  EXPECT_EQ(once.exit_code, 0) << once.err;
+  EXPECT_EQ(records(path("history.jsonl")).size(), 1u);
+  // A file for another scanner never reaches the line, and is refused before anything is
+  // asked of it.
+  generate("five.mot", {"--model", "5"});
+  const std::string before = read_file(path("scanner2.log"));
+  once = run({kCli, "transfer", path("five.mot"), "--serial", path("line2")}, env());
+  EXPECT_EQ(once.exit_code, 1);
+  EXPECT_EQ(once.err, "DownLoad Message: This file cannot use with the current scanner !\n");
+  EXPECT_EQ(read_file(path("scanner2.log")), before);
+}
+
+// A download that sent frames is on record even when the scanner's identity could not be read
+// before it.
+TEST_F(GangSerial, AFailedTransferThatSentFramesIsRecorded) {
+  start({"--fault", "shortid=4,error=100"});
+  generate("four.mot", {"--model", "4", "--version", "1.10"});
+  const RunResult r = run({kCli, "transfer", path("four.mot"), "--serial", path("line"), "--log",
+                           path("history.jsonl")},
+                          env());
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.err, "Serial Communication Error: Sending Intermediate code failed !\n");
+  const std::vector<Json> lines = records(path("history.jsonl"));
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0]["result"], "failed");
+  EXPECT_EQ(lines[0]["address"], path("line"));
 }
 
 }  // namespace

@@ -38,6 +38,10 @@ mkdir -p "$run/artifacts"
 status=0
 fail() { echo "win32_vm: $*"; status=1; }
 
+# The dialog scenarios the guest runs, by name: each must be found and pass.
+gui_tests=GuiScsi.TransferCompletes:GuiSerial.TransferOverCom1:Gui.AboutAndCommandWithAScanner
+gui_tests+=:Gui.OptionSwitchAboutAndCommandWithoutAScanner
+
 # The guest's work, in the chroot (the paths are this machine's: its root is shared).
 cat >"$run/guest.sh" <<EOF
 #!/bin/bash
@@ -74,7 +78,7 @@ step win_unit scripts/lib/with-xvfb scripts/lib/wine-run "$win32/tests/win/fwloa
 step win_cli tests/e2e/wine_cli_test.sh "$native/fwload-cli" "$win32/fwload-cli.exe" \\
   "$native/tools/fwgen/fwgen"
 step gui scripts/lib/with-xvfb "$native/tests/e2e/fwload_gui_tests_win32" --gtest_brief=1 \\
-  --gtest_filter=GuiScsi.TransferCompletes:GuiSerial.TransferOverCom1:Gui.AboutAndCommandWithAScanner:Gui.OptionSwitchAboutAndCommandWithoutAScanner
+  --gtest_filter=$gui_tests
 wineserver -k 2>/dev/null
 echo done >"$run/done"
 EOF
@@ -148,6 +152,11 @@ for part in win_unit win_cli gui; do
     tail -n 60 "$run/$part.log"
   fi
 done
+# A filter that names no test runs none and passes: the counts must be the ones asked for.
+passed() { sed -n 's/.*\[  PASSED  \] \([0-9]*\) tests*\..*/\1/p' "$run/$1.log" | tail -n 1; }
+want=$(tr ':' '\n' <<<"$gui_tests" | wc -l)
+[ "$(passed gui)" = "$want" ] || fail "gui: $(passed gui) tests passed of the $want named"
+[ "$(passed win_unit)" -gt 0 ] 2>/dev/null || fail "win_unit: no test passed"
 echo "win32_vm: guest $((end - boot)) s in all ($(tr '\n' ' ' <"$run/times")), test" \
   "$((end - begin)) s"
 [ $status = 0 ] && echo "win32_vm: the 32-bit programs under 32-bit Wine in the guest: ok"

@@ -1,9 +1,17 @@
 #include "cli/args.h"
 #include "cli/json.h"
+#include "cli/run_cli.h"
+#include "cli/support.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <vector>
+
+#include "emulator/emulated_aspi.h"
+#include "platform/sha256.h"
+#include "tests/unit/test_support.h"
+#include "tools/fwgen/generator.h"
 
 namespace fwload {
 namespace {
@@ -112,6 +120,45 @@ TEST(CliJson, StringsAreValidJsonForAnyBytes) {
     const std::string text = {static_cast<char>(b), 'x', static_cast<char>(255 - b)};
     EXPECT_NO_THROW(dumped(text)) << b;
   }
+}
+
+// A file that changes on disk while it is used: the digest identify prints and a transfer
+// records is the one of the bytes that were read and loaded, not of a second read.
+class ChangingFileSystem : public test::MemoryFileSystem {
+ public:
+  std::unique_ptr<InputFile> open_read(const std::string& path) override {
+    auto file = MemoryFileSystem::open_read(path);
+    if (file) files[path].back() ^= 0x01;  // the next reader sees other bytes
+    return file;
+  }
+};
+
+TEST(CliDigest, IsOfTheBytesLoaded) {
+  fwgen::FirmwareSpec spec;
+  spec.model = 5;
+  fwgen::Firmware firmware = fwgen::build_firmware(spec);
+  const std::string text = fwgen::emit_srecords(firmware, {});
+  ChangingFileSystem fs;
+  fs.put("/fw/f.mot", text);
+  test::MemoryProfile profile;
+  std::string error;
+  auto scanner =
+      std::make_shared<emulator::Scanner>(*emulator::parse_emulator_config("hvs3600", &error));
+  emulator::EmulatedAspiLoader aspi(scanner);
+  auto serial = make_platform_serial_devices();
+  std::FILE* out = std::tmpfile();
+  std::FILE* err = std::tmpfile();
+  ASSERT_TRUE(out != nullptr && err != nullptr);
+  CliEnv env{out, err, false, profile, fs, aspi, *serial};
+  const std::vector<std::string_view> args = {"identify", "/fw/f.mot", "--json"};
+  ASSERT_EQ(run_cli(args, env), 0);
+  std::rewind(out);
+  std::string printed;
+  for (int c; (c = std::fgetc(out)) != EOF;) printed += static_cast<char>(c);
+  std::fclose(out);
+  std::fclose(err);
+  const auto bytes = std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+  EXPECT_EQ(Json::parse(printed)["sha256"], sha256_hex(bytes)) << printed;
 }
 
 }  // namespace

@@ -306,7 +306,7 @@ TEST_F(Serial, EachFailureHasItsMessageAndClosesThePort) {
       {"error=7", "Serial Communication Error", "Sending Intermediate code failed !"},
       {"error=513", "Serial Communication Error", "Sending End code failed !"},
   };
-  load(2);
+  load(4);
   for (const Case& c : cases) {
     faults(c.spec);
     ui.boxes.clear();
@@ -319,8 +319,24 @@ TEST_F(Serial, EachFailureHasItsMessageAndClosesThePort) {
   }
 }
 
+// A file for another scanner is refused before the port is opened: the scanner would take
+// the first 0x20000 bytes of any file as its own firmware.
+TEST_F(Serial, AFileForAnotherScannerNeverReachesTheLine) {
+  for (int model : {1, 2, 5, 6, 7, 8}) {
+    load(model);
+    ui.boxes.clear();
+    line.calls.clear();
+    EXPECT_EQ(download(), 0) << model;
+    EXPECT_EQ(ui.box_lines(), std::vector<std::string>{"DownLoad Message: This file cannot use "
+                                                       "with the current scanner !"})
+        << model;
+    EXPECT_TRUE(line.calls.empty()) << model;
+    EXPECT_EQ(state.frames_sent, 0u) << model;
+  }
+}
+
 TEST_F(Serial, OpenFailureHasTheLowerCaseCaption) {
-  load(2);
+  load(4);
   devices->exists = false;
   EXPECT_EQ(download(), 0);
   EXPECT_EQ(ui.box_lines(),
@@ -328,14 +344,14 @@ TEST_F(Serial, OpenFailureHasTheLowerCaseCaption) {
 }
 
 TEST_F(Serial, NoHandshakeMeansNoScanner) {
-  load(2);
+  load(4);
   line.cts_low = true;
   EXPECT_EQ(download(), 0);
   EXPECT_EQ(ui.box_lines(), std::vector<std::string>{"Serial Communication Error: No Scanner !"});
 }
 
 TEST_F(Serial, AFailingWriteCallIsRepeatedWithItsMessage) {
-  load(2);
+  load(4);
   line.failing_frame_writes = 1;
   ASSERT_EQ(download(), 1);
   EXPECT_EQ(ui.box_lines(),
@@ -344,7 +360,7 @@ TEST_F(Serial, AFailingWriteCallIsRepeatedWithItsMessage) {
 }
 
 TEST_F(Serial, ThreeFailingWriteCallsGiveTheFrameUp) {
-  load(2);
+  load(4);
   line.failing_frame_writes = 3;
   EXPECT_EQ(download(), 0);
   EXPECT_EQ(ui.box_lines(),

@@ -55,6 +55,8 @@ class FakeSpti : public SptiSystem, public std::enable_shared_from_this<FakeSpti
   // without FILE_FLAG_OVERLAPPED: until `release`).
   std::function<bool(const SptdWithSense&)> hangs;
   std::atomic<bool> release{false};
+  // Told of every pass-through call as it reaches this fake.
+  std::function<void()> on_call;
 
   HANDLE create_file(const char* name, DWORD flags) override {
     int port = -1;
@@ -97,6 +99,7 @@ class FakeSpti : public SptiSystem, public std::enable_shared_from_this<FakeSpti
       return TRUE;
     }
     EXPECT_EQ(code, static_cast<DWORD>(IOCTL_SCSI_PASS_THROUGH_DIRECT));
+    if (on_call) on_call();
     EXPECT_EQ(in, out);
     EXPECT_EQ(in_size, sizeof(SptdWithSense));
     auto& p = *static_cast<SptdWithSense*>(in);
@@ -355,6 +358,31 @@ TEST_F(Spti, AnAbandonedRequestWritesNothingLater) {
   for (std::uint8_t b : buffer) EXPECT_EQ(b, 0);
   EXPECT_EQ(load_status(*block), kSsAborted);
   EXPECT_EQ(block->target_status, 0);
+
+  // A request given up before its thread has handed it to the driver is never sent: no call
+  // reaches the driver once the abort has returned.
+  spti->before_command = nullptr;
+  ASSERT_EQ(find_scanner(scsi, io), 1);
+  std::atomic<bool> given_up{false};
+  std::atomic<int> late{0}, calls{0};
+  spti->on_call = [&] {
+    ++calls;
+    if (given_up) ++late;
+  };
+  for (int i = 0; i < 200; ++i) {
+    ScsiRequestBlock srb{};
+    srb.command = kScExecScsiCmd;
+    srb.target = 3;
+    srb.cdb_length = 6;  // TEST UNIT READY
+    given_up = false;
+    scsi.aspi_module->send_command(srb);
+    scsi.aspi_module->abort(srb);
+    given_up = true;
+    EXPECT_EQ(load_status(srb), kSsAborted);
+  }
+  EXPECT_EQ(late, 0) << calls << " of 200 reached the driver";
+  scsi.aspi_module.reset();
+  spti->on_call = nullptr;
 }
 
 // Requests on one port do not wait for each other: an INQUIRY that never ends hides no
