@@ -14,6 +14,8 @@ constexpr std::string_view kUsage =
     "   or: fwload-cli info [--file FILE] [--json] [--target A:T] [ROUTE]\n"
     "   or: fwload-cli set-default us|europe|japan [--target A:T] [ROUTE]\n"
     "   or: fwload-cli serial-number [NEW] [--target A:T] [ROUTE]\n"
+    "   or: fwload-cli update PATH... [--dry-run] [--allow-older] [--allow-reinstall] [--json] "
+    "[--log FILE] [JOBS]\n"
     "   or: fwload-cli history [--json] [--log FILE] [--serial-number S] [--last N]\n"
     "   or: fwload-cli --help | --version\n"
     "\n"
@@ -37,10 +39,21 @@ constexpr std::string_view kUsage =
     "                       afterwards as failed\n"
     "    --log FILE         the transfer history to append to (default:\n"
     "                       $XDG_STATE_HOME/fwload/transfers.jsonl, ~/.local/state/fwload/)\n"
-    "  history              print the transfer history, newest last\n"
+    "  update PATH...       bring every scanner (JOBS; without them every supported scanner\n"
+    "                       on the SCSI bus) up to the newest firmware among the .mot/.sum\n"
+    "                       files PATH names (files, or folders of them; a folder's\n"
+    "                       SHA256SUMS must list each with its digest): prints the plan,\n"
+    "                       then loads each unit whose version is older, mecha-control\n"
+    "                       first, and checks that the scanner reports the file's version\n"
+    "    --dry-run          print the plan only; nothing is written\n"
+    "    --allow-older      also load a unit whose version is newer or cannot be compared\n"
+    "    --allow-reinstall  also load a unit whose version is the file's\n"
+    "  history              print the transfer history, newest last (a transfer that never\n"
+    "                       ended is shown as unfinished)\n"
     "    --serial-number S  only the records of the scanner with serial number S\n"
     "    --last N           only the last N records\n"
-    "  --json               identify, info, scan, transfer and history: JSON instead of rows\n"
+    "  --json               identify, info, scan, transfer, update and history: JSON instead\n"
+    "                       of rows\n"
     "  info                 print what the scanner reports about itself and where it is\n"
     "    --file FILE        and, first, the program's version and what FILE is meant for\n"
     "  set-default REGION   reset the scanner (HV Scanner 3600/2600) to its regional defaults\n"
@@ -187,6 +200,10 @@ CliParse parse_cli_args(std::span<const std::string_view> args) {
       file_given = true;
     } else if (a == "--dry-run") {
       p.args.dry_run = true;
+    } else if (a == "--allow-older") {
+      p.args.allow_older = true;
+    } else if (a == "--allow-reinstall") {
+      p.args.allow_reinstall = true;
     } else if (a == "--json") {
       p.args.json = true;
     } else if (a == "--post") {
@@ -231,6 +248,8 @@ CliParse parse_cli_args(std::span<const std::string_view> args) {
     p.args.command = C::Scan;
   } else if (command == "history") {
     p.args.command = C::History;
+  } else if (command == "update") {
+    p.args.command = C::Update;
   } else {
     return usage_error("unknown command " + std::string(command));
   }
@@ -245,6 +264,12 @@ CliParse parse_cli_args(std::span<const std::string_view> args) {
     if (operands.size() == 2) {
       p.args.serial_number = std::string(operands[1]);
       if (p.args.serial_number.empty()) return usage_error("serial-number NEW is empty");
+    }
+  } else if (p.args.command == C::Update) {
+    if (operands.size() < 2) return usage_error("update takes one PATH or more");
+    for (std::size_t i = 1; i < operands.size(); ++i) {
+      if (operands[i].empty()) return usage_error("update PATH is empty");
+      p.args.paths.emplace_back(operands[i]);
     }
   } else if (p.args.command == C::Scan || p.args.command == C::History) {
     if (operands.size() != 1) return usage_error(std::string(command) + " takes no operand");
@@ -266,16 +291,30 @@ CliParse parse_cli_args(std::span<const std::string_view> args) {
   if (output_given && p.args.command != C::Convert) {
     return usage_error(std::string(command) + " takes no -o");
   }
-  if (p.args.dry_run && p.args.command != C::Transfer) {
+  const bool update = p.args.command == C::Update;
+  if (p.args.dry_run && p.args.command != C::Transfer && !update) {
     return usage_error(std::string(command) + " takes no --dry-run");
   }
+  if ((p.args.allow_older || p.args.allow_reinstall) && !update) {
+    return usage_error(std::string(command) + " takes no " +
+                       (p.args.allow_older ? "--allow-older" : "--allow-reinstall"));
+  }
+  if (update && (p.args.post || p.args.verify)) {
+    return usage_error(std::string("update takes no ") + (p.args.post ? "--post" : "--verify") +
+                       " (the plan chooses each imprinter's side, and every unit is verified)");
+  }
   if (p.args.json && p.args.command != C::Identify && p.args.command != C::Info &&
-      p.args.command != C::Scan && p.args.command != C::Transfer && p.args.command != C::History) {
+      p.args.command != C::Scan && p.args.command != C::Transfer && p.args.command != C::History &&
+      !update) {
     return usage_error(std::string(command) + " takes no --json");
   }
-  const bool transfer = p.args.command == C::Transfer;
-  if ((p.args.all || p.args.verify) && !transfer) {
-    return usage_error(std::string(command) + " takes no " + (p.args.all ? "--all" : "--verify"));
+  // update takes the jobs of a transfer.
+  const bool transfer = p.args.command == C::Transfer || update;
+  if (p.args.verify && p.args.command != C::Transfer) {
+    return usage_error(std::string(command) + " takes no --verify");
+  }
+  if (p.args.all && !transfer) {
+    return usage_error(std::string(command) + " takes no --all");
   }
   if (!p.args.log.empty() && !transfer && p.args.command != C::History) {
     return usage_error(std::string(command) + " takes no --log");
@@ -292,13 +331,13 @@ CliParse parse_cli_args(std::span<const std::string_view> args) {
     return usage_error(std::string(command) + " takes one " +
                        (targets_given > 1 ? "--target" : "--serial"));
   }
-  if (p.args.post && p.args.command != C::Transfer) {
+  if (p.args.post && !transfer) {
     return usage_error(std::string(command) + " takes no --post");
   }
   if (emulate_given && (p.args.command == C::Identify || p.args.command == C::Convert)) {
     return usage_error(std::string(command) + " takes no --emulate");
   }
-  if (serial_given && p.args.command != C::Transfer && p.args.command != C::Info) {
+  if (serial_given && !transfer && p.args.command != C::Info) {
     return usage_error(std::string(command) + " takes no --serial");
   }
   // A transfer may name SCSI scanners and serial lines at once; the other commands use one.
@@ -308,7 +347,7 @@ CliParse parse_cli_args(std::span<const std::string_view> args) {
   if (serial_given && p.args.post && targets_given == 0 && !p.args.all) {
     return usage_error("--post is for SCSI transfers");
   }
-  const bool scsi_command = p.args.command == C::Transfer || p.args.command == C::Info ||
+  const bool scsi_command = transfer || p.args.command == C::Info ||
                             p.args.command == C::SetDefault || p.args.command == C::SerialNumber;
   if (targets_given > 0 && (!scsi_command || (serial_given && !transfer))) {
     return usage_error(std::string(command) + " takes no --target");

@@ -24,7 +24,8 @@ struct CliArgs {
     SetDefault,
     SerialNumber,
     Scan,
-    History
+    History,
+    Update
   };
   Command command = Command::Help;
   std::string file;           // FILE of identify / convert / transfer; info --file FILE
@@ -38,13 +39,16 @@ struct CliArgs {
   std::vector<std::pair<std::uint8_t, std::uint8_t>> targets;
   // Every --serial PORT, each once (only a transfer takes more than one).
   std::vector<std::string> serials;
-  bool all = false;                  // transfer --all: every supported scanner on the SCSI bus
-  bool verify = false;               // transfer --verify: a transfer not verified counts as failed
-  std::string log;  // transfer, history --log FILE: the history file (default: the platform's)
+  bool all = false;     // transfer --all: every supported scanner on the SCSI bus
+  bool verify = false;  // transfer --verify: a transfer not verified counts as failed
+  std::string log;      // transfer, history --log FILE: the history file (default: the platform's)
   std::string history_serial;  // history --serial-number S
   int last = 0;                // history --last N (0: all)
-  bool dry_run = false;        // transfer --dry-run: everything up to the first byte sent
-  bool json = false;           // identify / info --json
+  bool dry_run = false;        // transfer, update --dry-run: everything up to the first byte sent
+  std::vector<std::string> paths;  // update PATH...: firmware files and folders of them
+  bool allow_older = false;        // update --allow-older
+  bool allow_reinstall = false;    // update --allow-reinstall
+  bool json = false;               // identify / info --json
   // --aspi / --spti: Windows' ASPI manager or its SCSI pass-through only, instead of the first
   // that works.
   AspiRoute route = AspiRoute::FirstThatWorks;

@@ -12,6 +12,8 @@ int convert(const CliArgs& args, CliEnv& env);
 // Loading firmware (cli/transfer_command.cpp) and the history of it (cli/history.cpp).
 int transfer(const CliArgs& args, CliEnv& env);
 int history(const CliArgs& args, CliEnv& env);
+// Bringing a bench up to date from a folder of firmware (cli/update_command.cpp).
+int update(const CliArgs& args, CliEnv& env);
 // The scanner (cli/scanner_commands.cpp).
 int info(const CliArgs& args, CliEnv& env);
 int set_default(const CliArgs& args, CliEnv& env);

@@ -69,6 +69,7 @@ std::string history_path(const CliArgs& args) {
 Json transfer_record(const JobOutcome& job, const FileFacts& file) {
   const FirmwareState& f = *file.state;
   Json record = Json::object();
+  if (!job.id.empty()) record["id"] = job.id;
   record["time"] = job.time;
   record["host"] = json_text(host_name());
   record["user"] = json_text(user_name());
@@ -168,6 +169,14 @@ class LineReader {
 constexpr std::size_t kMaxPending = 256;
 
 }  // namespace
+
+Json started_record(const JobOutcome& job, const FileFacts& file) {
+  Json record = transfer_record(job, file);
+  record["result"] = "started";
+  record["message"] = nullptr;
+  record["seconds"] = 0;
+  return record;
+}
 
 void append_record(CliEnv& env, const std::string& path, Json record) {
   std::string error = "no folder for it (neither XDG_STATE_HOME nor HOME is set)";

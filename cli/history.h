@@ -23,8 +23,11 @@ struct FileFacts {
 // --log FILE, else the platform's place ("" when there is none).
 std::string history_path(const CliArgs& args);
 
-// The record of one job (the keys are listed in the README).
+// The record of one job (the keys are listed in the README), with the job's id.
 Json transfer_record(const JobOutcome& job, const FileFacts& file);
+// The record a job appends before its first block or frame: its outcome record later has the
+// same id; a history whose "started" record has no outcome shows the transfer as unfinished.
+Json started_record(const JobOutcome& job, const FileFacts& file);
 
 // Appends the record; on failure a warning on standard error, and the transfer's result stays.
 // A record longer than the history's line bound has its longest texts cut, listed in "cut",

@@ -41,6 +41,8 @@ int run_cli(std::span<const std::string_view> arg_list, CliEnv& env) {
       return scan(parsed.args, env);
     case CliArgs::Command::History:
       return history(parsed.args, env);
+    case CliArgs::Command::Update:
+      return update(parsed.args, env);
   }
   return kExitUsage;
 }

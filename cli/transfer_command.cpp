@@ -22,50 +22,6 @@
 namespace fwload {
 namespace {
 
-// The jobs the command line names; none named: the first scanner found.
-std::vector<JobSpec> named_jobs(const CliArgs& args) {
-  std::vector<JobSpec> jobs;
-  for (const auto& address : args.targets) {
-    JobSpec j;
-    j.address = address;
-    jobs.push_back(j);
-  }
-  std::vector<std::string> ports;  // by canonical name: one line named twice is one job
-  for (const std::string& port : args.serials) {
-    const std::string canonical = canonical_port_name(port);
-    if (std::find(ports.begin(), ports.end(), canonical) != ports.end()) continue;
-    ports.push_back(canonical);
-    JobSpec j;
-    j.route = JobSpec::Route::Serial;
-    j.port = port;
-    jobs.push_back(j);
-  }
-  if (jobs.empty() && !args.all) jobs.emplace_back();
-  return jobs;
-}
-
-// --all: every supported scanner on the bus not named already. False after the message when
-// the bus cannot be searched.
-bool add_every_scanner(std::vector<JobSpec>& jobs, AspiLoader& loader, ConsoleUi& ui) {
-  TimerState timer;
-  ScsiState scsi;
-  ScsiIo io{ui, loader, timer};
-  const auto devices = scan_bus(scsi, io);
-  if (!devices) return false;
-  for (const ScsiDevice& d : *devices) {
-    if (!d.scanner) continue;
-    const auto address = std::make_pair(d.adapter, d.target);
-    const bool named = std::any_of(jobs.begin(), jobs.end(),
-                                   [&](const JobSpec& j) { return j.address == address; });
-    if (named) continue;
-    JobSpec j;
-    j.address = address;
-    j.skip_unsuitable = true;
-    jobs.push_back(j);
-  }
-  return true;
-}
-
 bool fails(const JobOutcome& o, bool verify) {
   return o.result == JobResult::Failed || o.result == JobResult::Refused ||
          (verify && o.result == JobResult::Transferred);
@@ -195,7 +151,7 @@ int transfer(const CliArgs& args, CliEnv& env) {
 
   // One manager for every SCSI job of the run.
   SharedAspiLoader scsi(*access.loader);
-  std::vector<JobSpec> jobs = named_jobs(args);
+  std::vector<JobSpec> jobs = named_jobs(args, /*first_found_when_none=*/true);
   if (args.all && !add_every_scanner(jobs, scsi, ui)) {
     return ui.stopped() ? kExitInterrupted : kExitFailure;
   }
@@ -206,8 +162,12 @@ int transfer(const CliArgs& args, CliEnv& env) {
   // One job shown as text reports as fwload-cli always has; --json prints only its document.
   JobContext context{
       args, env, state, &scsi, !args.emulate.empty(), jobs.size() == 1 && !args.json, nullptr};
+  // Every transfer is on record before its first block or frame, and again with its outcome.
+  context.starting = [&](const JobOutcome& o) {
+    append_record(env, log, started_record(o, facts));
+  };
   auto record = [&](const JobOutcome& o) {
-    if (o.found && o.result != JobResult::DryRun && o.result != JobResult::Skipped) {
+    if (o.started || (o.found && o.result != JobResult::DryRun && o.result != JobResult::Skipped)) {
       append_record(env, log, transfer_record(o, facts));
     }
   };

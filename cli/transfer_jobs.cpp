@@ -1,9 +1,11 @@
 #include "cli/transfer_jobs.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <random>
 
 #include "cli/support.h"
 #include "res/string_table.h"
@@ -20,6 +22,17 @@ namespace fwload {
 const char kInterruptedBeforeSave[] =
     "Transfer interrupted before the scanner was told to save it; it keeps its old firmware.";
 const char kSavedNotRead[] = "The firmware was saved; its versions were not read.";
+
+std::string new_transfer_id() {
+  // 64 random bits from the system, and a count that keeps ids of one run apart.
+  static std::atomic<unsigned> count{0};
+  std::random_device random;
+  const std::uint64_t bits = (static_cast<std::uint64_t>(random()) << 32) ^ random();
+  char text[32];
+  std::snprintf(text, sizeof text, "%016llx-%u", static_cast<unsigned long long>(bits),
+                count.fetch_add(1));
+  return text;
+}
 
 std::string utc_now() {
   using namespace std::chrono;
@@ -143,6 +156,7 @@ JobOutcome run_scsi_job(const JobSpec& spec, const JobContext& c, ConsoleUi& ui,
     out.verdict = text;
     return out;
   }
+  out.started = true;
   if (c.starting) c.starting(out);
   ui.set_phase("sending");
   const int sent = send_download_over_scsi(scsi, io, file, static_cast<std::uint8_t>(buffer));
@@ -214,6 +228,7 @@ JobOutcome run_serial_job(const JobSpec& spec, const JobContext& c, ConsoleUi& u
     ui.set_scanner(out.address, out.product);
     out.before = before.versions;
   }
+  out.started = true;
   if (c.starting) c.starting(out);
   ui.set_phase("sending");
   const int sent = SerialDownload(serial, io, file);
@@ -353,6 +368,47 @@ UnitVerdict judge_unit(const VersionRows& before, const ScannerReading& after,
   return v;
 }
 
+std::vector<JobSpec> named_jobs(const CliArgs& args, bool first_found_when_none) {
+  std::vector<JobSpec> jobs;
+  for (const auto& address : args.targets) {
+    JobSpec j;
+    j.address = address;
+    jobs.push_back(j);
+  }
+  std::vector<std::string> ports;  // by canonical name: one line named twice is one job
+  for (const std::string& port : args.serials) {
+    const std::string canonical = canonical_port_name(port);
+    if (std::find(ports.begin(), ports.end(), canonical) != ports.end()) continue;
+    ports.push_back(canonical);
+    JobSpec j;
+    j.route = JobSpec::Route::Serial;
+    j.port = port;
+    jobs.push_back(j);
+  }
+  if (jobs.empty() && !args.all && first_found_when_none) jobs.emplace_back();
+  return jobs;
+}
+
+bool add_every_scanner(std::vector<JobSpec>& jobs, AspiLoader& loader, ConsoleUi& ui) {
+  TimerState timer;
+  ScsiState scsi;
+  ScsiIo io{ui, loader, timer};
+  const auto devices = scan_bus(scsi, io);
+  if (!devices) return false;
+  for (const ScsiDevice& d : *devices) {
+    if (!d.scanner) continue;
+    const auto address = std::make_pair(d.adapter, d.target);
+    const bool named = std::any_of(jobs.begin(), jobs.end(),
+                                   [&](const JobSpec& j) { return j.address == address; });
+    if (named) continue;
+    JobSpec j;
+    j.address = address;
+    j.skip_unsuitable = true;
+    jobs.push_back(j);
+  }
+  return true;
+}
+
 std::string address_text(std::uint8_t adapter, std::uint8_t target) {
   return std::to_string(adapter) + ":" + std::to_string(target);
 }
@@ -380,6 +436,7 @@ const char* result_name(JobResult result) {
 JobOutcome run_job(const JobSpec& spec, const JobContext& c, ConsoleUi& ui) {
   JobOutcome out;
   out.time = utc_now();
+  out.id = new_transfer_id();
   if (spec.address) {
     out.address = address_text(spec.address->first, spec.address->second);
   }

@@ -32,6 +32,13 @@ struct JobSpec {
   bool skip_unsuitable = false;  // found by --all: a scanner the file does not suit is skipped
 };
 
+// The jobs the command line names (--target, --serial; one serial port by two names is one
+// job); none named and no --all: the first scanner found when `first_found_when_none`.
+std::vector<JobSpec> named_jobs(const CliArgs& args, bool first_found_when_none);
+// --all: every supported scanner on the bus not named already, skipped when the file does not
+// suit it. False after the message when the bus cannot be searched.
+bool add_every_scanner(std::vector<JobSpec>& jobs, AspiLoader& loader, ConsoleUi& ui);
+
 // A SCSI scanner's address as the command line names it: "A:T".
 std::string address_text(std::uint8_t adapter, std::uint8_t target);
 
@@ -74,9 +81,11 @@ UnitVerdict judge_unit(const VersionRows& before, const ScannerReading& after,
 
 struct JobOutcome {
   JobResult result = JobResult::Failed;
-  bool found = false;   // the scanner answered or was sent something (a record is kept)
-  std::string address;  // "A:T" or the port
-  std::string route;    // "scsi", "serial" or "emulated"
+  bool found = false;    // the scanner answered or was sent something (a record is kept)
+  bool started = false;  // the job was about to send its first block or frame
+  std::string id;        // the transfer's id in the history (its "started" and outcome records)
+  std::string address;   // "A:T" or the port
+  std::string route;     // "scsi", "serial" or "emulated"
   std::string vendor, product;
   std::optional<std::string> serial_number;
   VersionRows before, after;
@@ -104,6 +113,8 @@ struct JobContext {
 // Runs one job on the calling thread with `ui` as its console.
 JobOutcome run_job(const JobSpec& spec, const JobContext& context, ConsoleUi& ui);
 
+// A new id for a transfer's records, unique among the runs that write one history.
+std::string new_transfer_id();
 // UTC now as 2026-12-09T10:27:10Z.
 std::string utc_now();
 

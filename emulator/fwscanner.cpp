@@ -2,7 +2,7 @@
 // symbolic link to its terminal side, and answers there as the scanner does.
 //
 //   fwscanner --serial LINK [--model mv730|other] [--fault FAULT,...] [--pace]
-//             [--image-out FILE] [--log FILE]
+//             [--mecha V] [--imprinter V] [--image-out FILE] [--log FILE]
 //
 // Runs until it is sent SIGTERM or SIGINT. With --pace it takes and delivers bytes at the line
 // rate of 19200 baud, 8 data bits, even parity, 1 stop bit (11 bits a byte), each direction
@@ -23,6 +23,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <tuple>
 
 #include "emulator/serial_scanner.h"
 #include "res/version.h"
@@ -72,7 +73,7 @@ struct Line {
 
 const char* kUsage =
     "usage: fwscanner --serial LINK [--model mv730|other] [--fault FAULT,...] [--pace]\n"
-    "                 [--image-out FILE] [--log FILE]\n"
+    "                 [--mecha V] [--imprinter V] [--image-out FILE] [--log FILE]\n"
     "   or: fwscanner --help | --version\n"
     "\n"
     "An emulated TR-MM family scanner on a serial line: makes LINK a link to a pseudo-terminal\n"
@@ -85,6 +86,9 @@ const char* kUsage =
     "                     silent nak=K error=K nostx biglen busy=N writing=N noimprinter\n"
     "                     shortid=N reset=K\n"
     "  --pace             run the line at 19200 baud 8E1 (11 bits a byte), as a real one\n"
+    "  --mecha V          the mecha-control unit version it starts with (default 1.23)\n"
+    "  --imprinter V      the imprinter unit version it starts with (default 2.01); a\n"
+    "                     complete image brings its unit's own version\n"
     "  --image-out FILE   write the image received to FILE when a transfer completes\n"
     "  --log FILE         write one line per frame and event to FILE\n"
     "  -h, --help         print this help\n"
@@ -119,7 +123,7 @@ bool write_all(int fd, const std::uint8_t* data, std::size_t size, Line& line) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string link, model = "mv730", faults, image_out, log_path;
+  std::string link, model = "mv730", faults, image_out, log_path, mecha, imprinter;
   Line line;
   for (int i = 1; i < argc; ++i) {
     const std::string_view a = argv[i];
@@ -136,6 +140,10 @@ int main(int argc, char** argv) {
       model = value();
     else if (a == "--fault")
       faults = value();
+    else if (a == "--mecha")
+      mecha = value();
+    else if (a == "--imprinter")
+      imprinter = value();
     else if (a == "--pace")
       line.pace = true;
     else if (a == "--image-out")
@@ -162,6 +170,16 @@ int main(int argc, char** argv) {
   if (!config) {
     std::fprintf(stderr, "fwscanner: %s\n", error.c_str());
     return 2;
+  }
+  for (const auto& [option, version, unit] :
+       {std::tuple{"--mecha", &mecha, &config->mecha},
+        std::tuple{"--imprinter", &imprinter, &config->imprinter}}) {
+    if (version->empty()) continue;
+    if (version->size() > 4) {
+      std::fprintf(stderr, "fwscanner: %s takes at most 4 characters\n", option);
+      return 2;
+    }
+    *unit = *version;
   }
 
   const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);

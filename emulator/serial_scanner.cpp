@@ -73,8 +73,14 @@ std::optional<SerialConfig> parse_serial_config(std::string_view model, std::str
   return c;
 }
 
-SerialScanner::SerialScanner(SerialConfig config) : config_(std::move(config)) {
+SerialScanner::SerialScanner(SerialConfig config)
+    : config_(std::move(config)),
+      mecha_version_(config_.mecha),
+      imprinter_version_(config_.imprinter) {
   busy_left_ = config_.faults.busy_polls;
+  // Four characters each in the identity reply; a shorter version ends in zero bytes.
+  mecha_version_.resize(4, '\0');
+  imprinter_version_.resize(4, '\0');
 }
 
 void SerialScanner::note(std::string line) {
@@ -149,7 +155,8 @@ void SerialScanner::frame_done(std::vector<std::uint8_t>& out) {
     pending_data_.assign(16, 0);
     pending_data_[4] = config_.model == "mv730" ? 0x02 : 0x05;
     std::memcpy(pending_data_.data() + 8, mecha_version_.data(), 4);
-    if (!config_.faults.no_imprinter) std::memcpy(pending_data_.data() + 12, "2.01", 4);
+    if (!config_.faults.no_imprinter)
+      std::memcpy(pending_data_.data() + 12, imprinter_version_.data(), 4);
     pending_data_.resize(static_cast<std::size_t>(config_.faults.identity_bytes));
   } else if (n == 6) {
     if (!started_) {
@@ -167,8 +174,10 @@ void SerialScanner::frame_done(std::vector<std::uint8_t>& out) {
       static constexpr std::string_view kMark = "VERSION = ";
       const auto it = std::search(image_.begin(), image_.end(), kMark.begin(), kMark.end());
       if (it != image_.end() && image_.end() - it >= 14) {
-        mecha_version_.assign(it + static_cast<std::ptrdiff_t>(kMark.size()),
-                              it + static_cast<std::ptrdiff_t>(kMark.size()) + 4);
+        // A NUMBERING file (unit code 2) is the imprinter's; any other the mecha-control's.
+        (unit_ == 2 ? imprinter_version_ : mecha_version_)
+            .assign(it + static_cast<std::ptrdiff_t>(kMark.size()),
+                    it + static_cast<std::ptrdiff_t>(kMark.size()) + 4);
       }
     } else {
       note("end frame out of place");

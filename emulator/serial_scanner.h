@@ -33,6 +33,10 @@ struct SerialConfig {
   // "mv730": the supported serial model; "other": a model the tool does not know.
   std::string model = "mv730";
   SerialFaults faults;
+  // The unit versions it starts with (4 characters; a file's own version replaces the unit's
+  // once its image is complete).
+  std::string mecha = "1.23";
+  std::string imprinter = "2.01";
 };
 
 // Parses "FAULT,FAULT,..." for `model`; an error text when not understood.
@@ -74,7 +78,8 @@ class SerialScanner {
   std::uint8_t unit_ = 0;
   std::uint32_t next_offset_ = 0;
   std::vector<std::uint8_t> image_;
-  std::string mecha_version_ = "1.23";  // a complete image brings its own version
+  std::string mecha_version_;  // a complete image brings its unit's own version
+  std::string imprinter_version_;
   std::vector<std::string> log_;
 };
 

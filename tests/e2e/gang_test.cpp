@@ -15,10 +15,14 @@
 namespace fwload::e2e {
 namespace {
 
-std::vector<Json> records(const std::string& file) {
+// The history's lines; without `started`, only the outcome records.
+std::vector<Json> records(const std::string& file, bool started = false) {
   std::vector<Json> out;
   std::istringstream lines(read_file(file));
-  for (std::string line; std::getline(lines, line);) out.push_back(Json::parse(line));
+  for (std::string line; std::getline(lines, line);) {
+    Json record = Json::parse(line);
+    if (started || record["result"] != "started") out.push_back(std::move(record));
+  }
   return out;
 }
 
@@ -30,11 +34,27 @@ std::string utc_now() {
   return text;
 }
 
-const std::set<std::string> kRecordKeys = {
-    "time",           "host",      "user",        "program_version",   "route",
-    "address",        "vendor",    "product",     "serial_number",     "versions_before",
-    "versions_after", "file",      "file_sha256", "file_scanner_name", "file_unit_name",
-    "file_version",   "sum_value", "result",      "message",           "seconds"};
+const std::set<std::string> kRecordKeys = {"id",
+                                           "time",
+                                           "host",
+                                           "user",
+                                           "program_version",
+                                           "route",
+                                           "address",
+                                           "vendor",
+                                           "product",
+                                           "serial_number",
+                                           "versions_before",
+                                           "versions_after",
+                                           "file",
+                                           "file_sha256",
+                                           "file_scanner_name",
+                                           "file_unit_name",
+                                           "file_version",
+                                           "sum_value",
+                                           "result",
+                                           "message",
+                                           "seconds"};
 
 // The address space fwload-cli history is given in the test of a long line: twice what a short
 // history takes, and less than the program plus the line.
@@ -107,6 +127,16 @@ TEST_F(Gang, AllTargetsAndStaleVersions) {
     const std::string time = record["time"].get<std::string>();
     EXPECT_TRUE(started <= time && time <= ended) << started << " " << time << " " << ended;
   }
+  // The verified transfer was on record before its first block, with the same id; the
+  // refused one, which sent nothing, has its outcome record only.
+  const std::vector<Json> all = records(path("history.jsonl"), true);
+  ASSERT_EQ(all.size(), 3u);
+  const Json& verified = lines[0]["result"] == "verified" ? lines[0] : lines[1];
+  const auto first =
+      std::find_if(all.begin(), all.end(), [](const Json& j) { return j["result"] == "started"; });
+  ASSERT_NE(first, all.end());
+  EXPECT_EQ((*first)["id"], verified["id"]);
+  EXPECT_NE(lines[0]["id"], lines[1]["id"]);
   const Json& refused = lines[0]["result"] == "refused" ? lines[0] : lines[1];
   EXPECT_EQ(refused["message"],
             "DownLoad Message: This file cannot use with the current scanner !");
@@ -242,17 +272,18 @@ TEST_F(Gang, HistoryOfTheTransfers) {
   generate("new.mot", {"--model", "5", "--version", "1.10"});
   ASSERT_EQ(transfer({"--emulate", "hvs3600"}).exit_code, 0);
   const std::string log = path("history.jsonl");
-  const std::string line = read_file(log);
-  // A record cut short (a full disk), with no line end; then a transfer appends its record.
-  write_file(log, line + line.substr(0, line.find("serial_number") + 20));
+  const std::string both = read_file(log);  // the "started" record and the outcome's
+  const std::string line = both.substr(both.find('\n') + 1);
+  // A record cut short (a full disk), with no line end; then a transfer appends its records.
+  write_file(log, both + line.substr(0, line.find("serial_number") + 20));
   RunResult r =
       run({kCli, "transfer", path("new.mot"), "--log", log, "--emulate", "hvs3600"}, env());
   ASSERT_EQ(r.exit_code, 0) << r.err;
   write_file(log, read_file(log) + line.substr(0, 40));  // torn at the end
   r = run({kCli, "history", "--log", log});
   EXPECT_EQ(r.exit_code, 0);
-  EXPECT_EQ(r.err, "fwload-cli: " + log + " line 2 is damaged; skipped\nfwload-cli: " + log +
-                       " line 4 is damaged; skipped\n");
+  EXPECT_EQ(r.err, "fwload-cli: " + log + " line 3 is damaged; skipped\nfwload-cli: " + log +
+                       " line 6 is damaged; skipped\n");
   EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 2) << r.out;
   EXPECT_NE(r.out.find(
                 "HV Scanner 3600   SN-00012345       MECHA-CONTROL 1.10  1.00 -> 1.10    verified"),
