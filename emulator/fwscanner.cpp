@@ -1,8 +1,10 @@
 // fwscanner: the emulated scanner on a serial line. It creates a pseudo-terminal, makes LINK a
-// symbolic link to its terminal side, and answers there as the scanner does.
+// symbolic link to its terminal side, and answers there as the scanner does. With --scsi it
+// puts emulated SCSI scanners behind the kernel's SCSI target instead (emulator/tcmu_*).
 //
 //   fwscanner --serial LINK [--model mv730|other] [--fault FAULT,...] [--pace]
 //             [--mecha V] [--imprinter V] [--image-out FILE] [--log FILE]
+//   fwscanner --scsi MODEL[:FAULT,...] [--scsi ...] [--log FILE]
 //
 // Runs until it is sent SIGTERM or SIGINT. With --pace it takes and delivers bytes at the line
 // rate of 19200 baud, 8 data bits, even parity, 1 stop bit (11 bits a byte), each direction
@@ -24,8 +26,10 @@
 #include <string_view>
 #include <thread>
 #include <tuple>
+#include <vector>
 
 #include "emulator/serial_scanner.h"
+#include "emulator/tcmu_scanner.h"
 #include "res/version.h"
 
 namespace {
@@ -74,6 +78,7 @@ struct Line {
 const char* kUsage =
     "usage: fwscanner --serial LINK [--model mv730|other] [--fault FAULT,...] [--pace]\n"
     "                 [--mecha V] [--imprinter V] [--image-out FILE] [--log FILE]\n"
+    "   or: fwscanner --scsi MODEL[:FAULT,...] [--scsi ...] [--log FILE]\n"
     "   or: fwscanner --help | --version\n"
     "\n"
     "An emulated TR-MM family scanner on a serial line: makes LINK a link to a pseudo-terminal\n"
@@ -90,7 +95,14 @@ const char* kUsage =
     "  --imprinter V      the imprinter unit version it starts with (default 2.01); a\n"
     "                     complete image brings its unit's own version\n"
     "  --image-out FILE   write the image received to FILE when a transfer completes\n"
-    "  --log FILE         write one line per frame and event to FILE\n"
+    "  --log FILE         write one line per frame and event to FILE (with --scsi, one line\n"
+    "                     per command, each starting with the scanner's target)\n"
+    "  --scsi MODEL[:FAULT,...]\n"
+    "                     instead of a serial line, the emulated SCSI scanner MODEL (as\n"
+    "                     fwload-cli --emulate names them, with its faults; target=N, default\n"
+    "                     3) on this machine's SCSI stack, behind the kernel's SCSI target\n"
+    "                     (target_core_user, tcm_loop; as root): prints MODEL /dev/sgN H:C:T:L\n"
+    "                     once the kernel has attached it; once per scanner\n"
     "  -h, --help         print this help\n"
     "  -V, --version      print the version\n";
 
@@ -123,7 +135,8 @@ bool write_all(int fd, const std::uint8_t* data, std::size_t size, Line& line) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string link, model = "mv730", faults, image_out, log_path, mecha, imprinter;
+  std::string link, model, faults, image_out, log_path, mecha, imprinter;
+  std::vector<std::string> scsi;
   Line line;
   for (int i = 1; i < argc; ++i) {
     const std::string_view a = argv[i];
@@ -140,6 +153,8 @@ int main(int argc, char** argv) {
       model = value();
     else if (a == "--fault")
       faults = value();
+    else if (a == "--scsi")
+      scsi.push_back(value());
     else if (a == "--mecha")
       mecha = value();
     else if (a == "--imprinter")
@@ -161,10 +176,23 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
+  if (!scsi.empty()) {
+    // The SCSI scanners are served in this process; the serial options mean nothing there.
+    if (!link.empty() || !model.empty() || !faults.empty() || line.pace || !image_out.empty() ||
+        !mecha.empty() || !imprinter.empty()) {
+      std::fprintf(stderr, "fwscanner: --scsi takes no serial line options (%s)\n%s",
+                   !link.empty() ? "--serial"
+                                 : "--model, --fault, --pace, --image-out, --mecha, --imprinter",
+                   kUsage);
+      return 2;
+    }
+    return fwload::emulator::run_tcmu_scanners(scsi, log_path);
+  }
   if (link.empty()) {
     std::fputs(kUsage, stderr);
     return 2;
   }
+  if (model.empty()) model = "mv730";
   std::string error;
   auto config = fwload::emulator::parse_serial_config(model, faults, &error);
   if (!config) {

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <set>
 
+#include "platform/fixed_sense.h"
+
 namespace fwload::spti {
 namespace {
 
@@ -88,11 +90,7 @@ std::uint8_t complete_block(ScsiRequestBlock& block, const Outcome& outcome) {
   }
   block.host_status = 0;
   block.target_status = outcome.scsi_status;
-  std::memset(block.sense, 0, sizeof block.sense);
-  if (!outcome.sense.empty()) {
-    std::memcpy(block.sense, outcome.sense.data(),
-                std::min(outcome.sense.size(), sizeof block.sense));
-  }
+  to_fixed_sense(outcome.sense, block.sense);
   if (outcome.scsi_status == 0 && outcome.data_out && outcome.taken < outcome.sent) {
     block.host_status = kHostDataOverrun;
     return kSsErr;

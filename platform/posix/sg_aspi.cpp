@@ -20,6 +20,7 @@
 
 #include "platform/aspi_loader.h"
 #include "platform/detached_request.h"
+#include "platform/fixed_sense.h"
 
 namespace fwload {
 namespace {
@@ -117,7 +118,10 @@ void run_request(const std::shared_ptr<SgRequest>& r, const std::shared_ptr<SgDe
       srb.host_status = kHostBusReset;
       return kSsErr;
     }
-    std::memcpy(srb.sense, r->sense.data(), r->sense.size());
+    // What the driver wrote (all of the buffer where it does not say).
+    const std::size_t written =
+        h.sb_len_wr > 0 ? std::min<std::size_t>(h.sb_len_wr, r->sense.size()) : r->sense.size();
+    to_fixed_sense(std::span(r->sense.data(), written), srb.sense);
     srb.host_status = aspi_host_status(h.host_status);
     srb.target_status = static_cast<std::uint8_t>(h.status & 0xFF);
     if (srb.target_status == kTargetCheckCondition || h.host_status != 0 ||

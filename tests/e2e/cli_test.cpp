@@ -725,6 +725,31 @@ TEST_F(SerialCli, OtherModelAndMissingPortAndPacedLine) {
   EXPECT_EQ(not_a_line.err, "Serial Communication Error: Serial Open Error !\n");
 }
 
+// fwscanner --scsi where the kernel's SCSI target cannot be used: one line says what to do;
+// the faults of the in-process manager and a serial line with it are usage errors.
+TEST_F(Cli, ScsiScannerNeedsTheKernelsTarget) {
+  const RunResult user = run({"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                              kFwscanner, "--scsi", "hvs3600"});
+  EXPECT_EQ(user.exit_code, 1);
+  EXPECT_EQ(std::count(user.err.begin(), user.err.end(), '\n'), 1) << user.err;
+  EXPECT_NE(user.err.find("needs root; as root: modprobe target_core_user tcm_loop"),
+            std::string::npos)
+      << user.err;
+  if (!fs::exists("/sys/kernel/config/target/core")) {
+    const RunResult r = run({kFwscanner, "--scsi", "hvs3600"});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.err.find("the kernel's SCSI target is not there"), std::string::npos) << r.err;
+  }
+  for (const std::vector<std::string>& usage :
+       {std::vector<std::string>{kFwscanner, "--scsi", "hvs3600", "--serial", path("line")},
+        std::vector<std::string>{kFwscanner, "--scsi", "hvs3600:nomanager"},
+        std::vector<std::string>{kFwscanner, "--scsi", "hvs3600:adapter=1"},
+        std::vector<std::string>{kFwscanner, "--scsi", "hvs3600:target=4", "--scsi",
+                                 "hvs2600:target=4"}}) {
+    EXPECT_EQ(run(usage).exit_code, 2) << usage[2];
+  }
+}
+
 TEST_F(Cli, NoConfigFolderStillWorks) {
   generate("n.mot", {"--model", "2"});
   const RunResult r =

@@ -211,6 +211,16 @@ TEST_F(SgAspiTest, ResultShapes) {
        },
        kSsErr, 2, 0, 0x06},
       {"check condition without sense", [](sg_io_hdr_t& h) { h.status = 0x02; }, kSsErr, 2, 0, 0},
+      {"descriptor-format sense, as the kernel's SCSI target reports it",
+       [](sg_io_hdr_t& h) {
+         h.status = 0x02;
+         h.driver_status = 0x08;
+         h.sb_len_wr = 8;
+         h.sbp[0] = 0x72;
+         h.sbp[1] = 0x02;
+         h.sbp[2] = 0x08;  // LOGICAL UNIT COMMUNICATION FAILURE
+       },
+       kSsErr, 2, 0, 0x02},
       {"busy", [](sg_io_hdr_t& h) { h.status = 0x08; }, kSsComp, 8, 0, 0},
       {"good with the sense flag alone", [](sg_io_hdr_t& h) { h.driver_status = 0x08; }, kSsComp, 0,
        0, 0},
@@ -228,6 +238,9 @@ TEST_F(SgAspiTest, ResultShapes) {
     EXPECT_EQ(srb.target_status, c.target_status) << c.what;
     EXPECT_EQ(srb.host_status, c.host_status) << c.what;
     EXPECT_EQ(srb.sense[2], c.sense_key) << c.what;
+    if (c.sense_key == 0x02) {
+      EXPECT_EQ(srb.sense[12], 0x08) << c.what;  // the ASC, where the fixed format has it
+    }
   }
   EXPECT_LE(sg->calls.at(0).mx_sb_len, sizeof(ScsiRequestBlock::sense));
   // The call itself failing.

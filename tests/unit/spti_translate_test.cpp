@@ -108,6 +108,8 @@ TEST(SptiTranslate, RequestsAndOutcomes) {
   EXPECT_EQ(make_request(commit, 0).timeout_seconds, kCommitTimeoutSeconds);
 
   const std::uint8_t sense[18] = {0x70, 0, 0x06, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x29, 0x00};
+  // Descriptor-format sense (the kernel's SCSI target reports it): NOT READY 08/00.
+  const std::uint8_t descriptor[8] = {0x72, 0x02, 0x08, 0x00, 0, 0, 0, 0};
   struct Case {
     Outcome outcome;
     std::uint8_t status, host_status, target_status, sense_key;
@@ -117,6 +119,7 @@ TEST(SptiTranslate, RequestsAndOutcomes) {
       {{true, 0, 0x08, {}}, kSsComp, 0, 8, 0},
       {{true, 0, 0x02, sense}, kSsErr, 0, 2, 6},
       {{true, 0, 0x02, {}}, kSsErr, 0, 2, 0},  // CHECK CONDITION without sense: "No sense !"
+      {{true, 0, 0x02, descriptor}, kSsErr, 0, 2, 2},
       {{false, kErrorSemTimeout, 0, {}}, kSsErr, 0x0B, 0, 0},
       {{false, 5, 0, {}}, kSsErr, 0x0E, 0, 0},                      // access denied and the like
       {{true, 0, 0x00, {}, true, 8192, 4096}, kSsErr, 0x12, 0, 0},  // a block taken in part
@@ -128,6 +131,10 @@ TEST(SptiTranslate, RequestsAndOutcomes) {
     EXPECT_EQ(block.host_status, c.host_status);
     EXPECT_EQ(block.target_status, c.target_status);
     EXPECT_EQ(block.sense[2], c.sense_key);
+    if (c.outcome.sense.data() == descriptor) {
+      EXPECT_EQ(block.sense[0], 0x70);
+      EXPECT_EQ(block.sense[12], 0x08);  // the ASC where a fixed-format reader looks
+    }
   }
 }
 
