@@ -131,13 +131,9 @@ int report_single(CliEnv& env, ConsoleUi& ui, const JobOutcome& o, const Firmwar
 }  // namespace
 
 int transfer(const CliArgs& args, CliEnv& env) {
-  const std::string log = history_path(args);
-  if (!args.log.empty()) {
-    std::string error;
-    if (!can_append(log, &error)) return usage_error(env, "--log: " + error);
-  }
+  std::string log;
   ScsiAccess access;
-  if (const int status = scsi_access(args, env, access); status >= 0) return status;
+  if (const int status = begin_loading(args, env, log, access); status >= 0) return status;
   ConsoleUi ui(env.err, env.err_is_terminal);
   if (env.catch_interrupts != nullptr) ui.set_interrupts(&env.catch_interrupts());
   FirmwareIo io{ui, env.profile, env.fs};

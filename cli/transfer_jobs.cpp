@@ -7,7 +7,9 @@
 #include <cstdlib>
 #include <random>
 
+#include "cli/history.h"
 #include "cli/support.h"
+#include "platform/history_file.h"
 #include "res/string_table.h"
 #include "scsi/commands.h"
 #include "scsi/discovery.h"
@@ -431,6 +433,15 @@ const char* result_name(JobResult result) {
       return "dry run";
   }
   return "failed";
+}
+
+int begin_loading(const CliArgs& args, CliEnv& env, std::string& log, ScsiAccess& access) {
+  log = history_path(args);
+  if (!args.log.empty()) {
+    std::string error;
+    if (!can_append(log, &error)) return usage_error(env, "--log: " + error);
+  }
+  return scsi_access(args, env, access);
 }
 
 JobOutcome run_job(const JobSpec& spec, const JobContext& c, ConsoleUi& ui) {

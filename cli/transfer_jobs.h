@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "cli/access.h"
 #include "cli/args.h"
 #include "cli/console_ui.h"
 #include "cli/run_cli.h"
@@ -109,6 +110,11 @@ struct JobContext {
   // (null: nothing is called).
   std::function<void(const JobOutcome&)> starting;
 };
+
+// What transfer and update do first: the history's path (a --log FILE checked to take
+// appends) and the way to the SCSI scanners. -1 when the command may go on, else its exit
+// status.
+int begin_loading(const CliArgs& args, CliEnv& env, std::string& log, ScsiAccess& access);
 
 // Runs one job on the calling thread with `ui` as its console.
 JobOutcome run_job(const JobSpec& spec, const JobContext& context, ConsoleUi& ui);

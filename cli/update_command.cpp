@@ -448,13 +448,9 @@ int exit_status(const std::vector<std::unique_ptr<ScannerJob>>& jobs, const Cata
 }  // namespace
 
 int update(const CliArgs& args, CliEnv& env) {
-  const std::string log = history_path(args);
-  if (!args.log.empty()) {
-    std::string error;
-    if (!can_append(log, &error)) return usage_error(env, "--log: " + error);
-  }
+  std::string log;
   ScsiAccess access;
-  if (const int status = scsi_access(args, env, access); status >= 0) return status;
+  if (const int status = begin_loading(args, env, log, access); status >= 0) return status;
   ConsoleUi ui(env.err, env.err_is_terminal);
   if (env.catch_interrupts != nullptr) ui.set_interrupts(&env.catch_interrupts());
   // The text goes to stdout, or with --json to stderr beside the document.
