@@ -191,8 +191,10 @@ TEST_F(Gui, TheManifestChangesNothingAt96Dpi) {
       {kWinBuild + "/fwload.exe", "manifest.bmp"},
       {kWinBuild + "/without-manifest/fwload.exe", "plain.bmp"}};
   for (const auto& [program, shot] : programs) {
+    // The shot once the paint that follows "Completed." has settled (a loaded machine has been
+    // seen to take it while the bar was still being drawn).
     const auto t = drive({"start " + win_path(program) + " " + win_path(path("six.mot")),
-                          "wait-window", "wait-text 1007 Completed.",
+                          "wait-window", "wait-text 1007 Completed.", "sleep 500",
                           "shot " + win_path(path(shot)), "command 2", "wait-exit"});
     EXPECT_TRUE(contains(t, "shot: " + win_path(path(shot)))) << program;
   }

@@ -50,8 +50,10 @@ cd "$ROOT"
 export HOME=/tmp/home PATH=/usr/sbin:/usr/bin:/sbin:/bin
 mkdir -p "\$HOME"
 export FWLOAD_WINEARCH=win32 FWLOAD_TIME_FACTOR=$factor FWLOAD_E2E_ARTIFACTS="$run/artifacts"
-# Where the kernel runs 32-bit programs, the 32-bit loader answers.
+# Where the kernel runs 32-bit programs, the 32-bit loader answers, and install-deps' probe of
+# the kernel says so.
 /lib/ld-linux.so.2 --version >/dev/null 2>&1 || echo "no 32-bit loader" >"$run/setup.err"
+scripts/lib/kernel-runs-32bit || echo "scripts/lib/kernel-runs-32bit says this kernel runs no 32-bit programs" >>"$run/setup.err"
 ldconfig
 step() {  # NAME COMMAND...: output in NAME.log, exit status in NAME.rc, seconds in times
   local name=\$1 start=\$(date +%s)

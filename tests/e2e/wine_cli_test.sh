@@ -52,7 +52,7 @@ for turn in 1 2; do
   [ "$turn" = 1 ] && printf '{"time": "cut short' >>"$work/history.jsonl"
 done
 got=$("$ROOT/scripts/lib/wine-run" "$windows" history --log "$history" --json 2>"$work/h.err" | tr -d '\r')
-if [ "$(grep -c '"result":"verified"' <<<"$got")" != 2 ] || ! grep -q 'line 2 is damaged' "$work/h.err"; then
+if [ "$(grep -c '"result":"verified"' <<<"$got")" != 2 ] || ! grep -q 'line 3 is damaged' "$work/h.err"; then
   echo "history under Wine: $got $(cat "$work/h.err")"; status=1
 fi
 expected=$("$native" info --emulate m3160fb)
