@@ -160,14 +160,19 @@ int open_firmware_file(FirmwareState& s, FirmwareIo& io, std::string& command_li
   s.image.clear();
   s.image.shrink_to_fit();
   // The text is not cleared first: the reads fill it, and only the byte behind it is set.
-  std::unique_ptr<std::uint8_t[]> text;
+  std::unique_ptr<MemoryBlock> block;
+  std::uint8_t* text = nullptr;
   try {
     if (file_size >= std::numeric_limits<std::size_t>::max()) throw std::bad_alloc();
-    text.reset(new std::uint8_t[static_cast<std::size_t>(file_size) + 1]);
+    block = io.fs.allocate_text(static_cast<std::size_t>(file_size) + 1);
+    if (!block) throw std::bad_alloc();
+    text = block->data();
     text[static_cast<std::size_t>(file_size)] = 0;
+    s.image.reserve(kImageSize);
+    io.fs.will_fill(std::span(s.image.data(), s.image.capacity()));
     s.image.assign(kImageSize, 0xFF);
   } catch (const std::bad_alloc&) {
-    text.reset();
+    block.reset();
     s.image = {};
     io.ui.message_box(msg::kFileOpenError, msg::kShortOfMemory);
     return fail(s, OpenFailure::Memory);
@@ -179,7 +184,7 @@ int open_firmware_file(FirmwareState& s, FirmwareIo& io, std::string& command_li
   while (got < file_size) {
     const std::size_t want =
         static_cast<std::size_t>(std::min<std::uint64_t>(kReadPiece, file_size - got));
-    const std::size_t n = file->read(std::span(text.get() + got, want));
+    const std::size_t n = file->read(std::span(text + got, want));
     got += n;
     if (n != want) {
       // The file ended early or could not be read: what was read is not the file.
@@ -192,14 +197,14 @@ int open_firmware_file(FirmwareState& s, FirmwareIo& io, std::string& command_li
   }
   progress.report(60);
   file.reset();
-  if (options.file_bytes) options.file_bytes(std::span<const std::uint8_t>(text.get(), got));
+  if (options.file_bytes) options.file_bytes(std::span<const std::uint8_t>(text, got));
 
   // The image was filled with 0xFF when it was allocated and has not been touched since.
   s.start_address = 0xFFFFFFFF;
   s.end_address = 0;
 
   std::array<std::uint8_t, kRecordDataSize> data{};
-  const std::span<const std::uint8_t> file_text(text.get(), static_cast<std::size_t>(file_size));
+  const std::span<const std::uint8_t> file_text(text, static_cast<std::size_t>(file_size));
   std::size_t pos = 0;
   for (;;) {
     SRecordLine record;
@@ -225,7 +230,7 @@ int open_firmware_file(FirmwareState& s, FirmwareIo& io, std::string& command_li
     }
   }
   s.data_size = s.end_address - s.start_address + 1;
-  text.reset();
+  block.reset();
 
   dump_image_to_temp(s, io);
 

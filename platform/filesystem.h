@@ -28,9 +28,24 @@ class OutputFile {
   virtual bool close() = 0;
 };
 
+// A writable block of memory, released with the object.
+class MemoryBlock {
+ public:
+  virtual ~MemoryBlock() = default;
+  virtual std::uint8_t* data() = 0;
+};
+
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
+  // Memory for a whole file's text (`size` bytes, contents unspecified); null when there is not
+  // enough. The default takes it from the C++ heap; a platform may take large blocks from the
+  // system in fewer, larger pages, which a program that fills the block once at start-up waits
+  // for far less than for one fault every 4 KiB.
+  virtual std::unique_ptr<MemoryBlock> allocate_text(std::size_t size);
+  // Memory the caller is about to fill whole, such as a new image: a platform may fault its
+  // pages in with one call instead of one fault each. The contents are left as they are.
+  virtual void will_fill(std::span<std::uint8_t> memory) { static_cast<void>(memory); }
   virtual std::unique_ptr<InputFile> open_read(const std::string& path) = 0;
   // Creates the file or truncates an existing one; null when that is not possible.
   virtual std::unique_ptr<OutputFile> create(const std::string& path) = 0;

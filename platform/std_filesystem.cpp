@@ -1,5 +1,6 @@
 #include <cstdio>
 #include <filesystem>
+#include <new>
 #include <system_error>
 
 #include "platform/filesystem.h"
@@ -43,7 +44,24 @@ class StdOutputFile : public OutputFile {
   std::FILE* file_;
 };
 
+class HeapBlock : public MemoryBlock {
+ public:
+  explicit HeapBlock(std::size_t size) : bytes_(new std::uint8_t[size]) {}
+  std::uint8_t* data() override { return bytes_.get(); }
+
+ private:
+  std::unique_ptr<std::uint8_t[]> bytes_;
+};
+
 }  // namespace
+
+std::unique_ptr<MemoryBlock> FileSystem::allocate_text(std::size_t size) {
+  try {
+    return std::make_unique<HeapBlock>(size);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
 
 std::unique_ptr<InputFile> StdFileSystem::open_read(const std::string& path) {
   // Only regular files have a size to read up to; a device or a pipe is refused.
@@ -59,6 +77,9 @@ std::unique_ptr<InputFile> StdFileSystem::open_read(const std::string& path) {
 std::unique_ptr<OutputFile> StdFileSystem::create(const std::string& path) {
   std::FILE* file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) return nullptr;
+  // The writers hand over large pieces (64 KiB of records, a whole image): each goes out in
+  // one write, not through a second, smaller buffer that splits it in two.
+  std::setvbuf(file, nullptr, _IONBF, 0);
   return std::make_unique<StdOutputFile>(file);
 }
 

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
+#include <memory>
 
 #include "firmware/hex.h"
 #include "firmware/messages.h"
@@ -206,12 +208,23 @@ TEST_F(OpenFlow, DialogFailureAndMissingFileShowFileOpenFailed) {
   EXPECT_EQ(state.open_failure, OpenFailure::FileOpen);
 }
 
-TEST_F(OpenFlow, AFileThatCannotBeReadWholeIsRefused) {
+TEST_F(OpenFlow, AFileThatCannotBeReadWholeOrHeldIsRefused) {
   fwgen::FirmwareSpec spec;
   put_firmware("/fw/a.mot", spec);
   fs.read_breaks_after = 40000;
   EXPECT_EQ(open("/fw/a.mot"), 0);
   EXPECT_EQ(ui.box_lines(), std::vector<std::string>{"File_Open Error: File Open failed!!"});
+  EXPECT_TRUE(state.image.empty());
+
+  // No memory for the text: refused as short of memory, and the image of the open before is
+  // not left behind as if it were this file's.
+  fs.read_breaks_after.reset();
+  ASSERT_EQ(open("/fw/a.mot"), 1);
+  ui.boxes.clear();
+  fs.fail_allocate = true;
+  EXPECT_EQ(open("/fw/a.mot"), 0);
+  EXPECT_EQ(ui.box_lines(), std::vector<std::string>{"File_Open Error: Short of Memory!!"});
+  EXPECT_EQ(state.open_failure, OpenFailure::Memory);
   EXPECT_TRUE(state.image.empty());
 }
 
@@ -422,6 +435,26 @@ TEST_F(OpenFlow, SumFileRoundTripReproducesTheImage) {
     EXPECT_EQ(state.sum_value, loaded.sum_value) << model;
     EXPECT_EQ(state.image, loaded.image) << model;
     EXPECT_TRUE(ui.boxes.empty()) << model;
+  }
+}
+
+TEST(PlatformTextBlock, HoldsEveryByteAskedForBelowAtAndAcrossPageBoundaries) {
+  // Below the mapped sizes, at them, one under and over a 2 MiB huge page, and several pages.
+  const std::unique_ptr<FileSystem> fs = make_platform_filesystem();
+  const std::size_t sizes[] = {1, (512u << 10) - 1, 512u << 10, (2u << 20) - 1,
+                               2u << 20, (2u << 20) + 1, (5u << 20) + 3};
+  std::vector<std::unique_ptr<MemoryBlock>> blocks;
+  for (std::size_t i = 0; i < std::size(sizes); ++i) {
+    blocks.push_back(fs->allocate_text(sizes[i]));
+    ASSERT_NE(blocks.back(), nullptr) << sizes[i];
+    std::memset(blocks.back()->data(), static_cast<int>(0x40 + i), sizes[i]);
+  }
+  // Every block still holds its own bytes once all are filled: none overlaps another.
+  for (std::size_t i = 0; i < std::size(sizes); ++i) {
+    const std::uint8_t* bytes = blocks[i]->data();
+    const auto mark = static_cast<std::uint8_t>(0x40 + i);
+    EXPECT_TRUE(std::all_of(bytes, bytes + sizes[i], [&](std::uint8_t b) { return b == mark; }))
+        << sizes[i];
   }
 }
 

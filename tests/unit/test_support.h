@@ -112,6 +112,8 @@ class MemoryFileSystem : public FileSystem {
   std::optional<std::size_t> disk_space;
   // A read of an opened file stops short after this many bytes; nullopt = never.
   std::optional<std::size_t> read_breaks_after;
+  // No memory for a file's text.
+  bool fail_allocate = false;
 
   void put(const std::string& path, std::string_view text) {
     files[path] = std::vector<std::uint8_t>(text.begin(), text.end());
@@ -123,6 +125,9 @@ class MemoryFileSystem : public FileSystem {
 
   std::unique_ptr<InputFile> open_read(const std::string& path) override;
   std::unique_ptr<OutputFile> create(const std::string& path) override;
+  std::unique_ptr<MemoryBlock> allocate_text(std::size_t size) override {
+    return fail_allocate ? nullptr : FileSystem::allocate_text(size);
+  }
   void remove_partial(const std::string& path) override {
     removed.push_back(path);
     files.erase(path);
