@@ -39,9 +39,8 @@ class FileSystem {
  public:
   virtual ~FileSystem() = default;
   // Memory for a whole file's text (`size` bytes, contents unspecified); null when there is not
-  // enough. The default takes it from the C++ heap; a platform may take large blocks from the
-  // system in fewer, larger pages, which a program that fills the block once at start-up waits
-  // for far less than for one fault every 4 KiB.
+  // enough. The default takes it from the C++ heap; a platform may back large blocks with fewer,
+  // larger pages, so that filling one costs a few page faults instead of one every 4 KiB.
   virtual std::unique_ptr<MemoryBlock> allocate_text(std::size_t size);
   // Memory the caller is about to fill whole, such as a new image: a platform may fault its
   // pages in with one call instead of one fault each. The contents are left as they are.

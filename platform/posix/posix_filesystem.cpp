@@ -1,4 +1,5 @@
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -12,7 +13,6 @@ namespace {
 
 // Blocks from this size on come from an anonymous mapping of their own.
 constexpr std::size_t kMappedBlockFrom = std::size_t{512} << 10;
-constexpr std::uintptr_t kPage = 4096;
 // The size and alignment of a transparent huge page on the usual 4 KiB-page systems.
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
@@ -42,7 +42,7 @@ std::unique_ptr<MemoryBlock> map_block(std::size_t size) {
   const std::uintptr_t aligned = (start + kHugePage - 1) / kHugePage * kHugePage;
   const std::size_t head = aligned - start;
   if (head != 0) munmap(raw, head);
-  if (kHugePage - head != 0) munmap(reinterpret_cast<void*>(aligned + length), kHugePage - head);
+  munmap(reinterpret_cast<void*>(aligned + length), kHugePage - head);
   void* base = reinterpret_cast<void*>(aligned);
 #ifdef MADV_HUGEPAGE
   madvise(base, length, MADV_HUGEPAGE);
@@ -62,9 +62,10 @@ class PosixFileSystem : public StdFileSystem {
   void will_fill(std::span<std::uint8_t> memory) override {
 #ifdef MADV_POPULATE_WRITE
     // The whole pages inside the memory; a kernel without the call faults them in as before.
+    const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
     const auto begin = reinterpret_cast<std::uintptr_t>(memory.data());
-    const std::uintptr_t first = (begin + kPage - 1) / kPage * kPage;
-    const std::uintptr_t last = (begin + memory.size()) / kPage * kPage;
+    const std::uintptr_t first = (begin + page - 1) / page * page;
+    const std::uintptr_t last = (begin + memory.size()) / page * page;
     if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
 #else
     static_cast<void>(memory);
